@@ -1,0 +1,40 @@
+#pragma once
+// The frame around every exported call: context, entry and exit records, archiving.
+// These functions may throw (exhausted memory); the exports catch everything.
+
+#include "api/Pellorin.h"
+
+#include <string>
+
+// Log names written in the records; GetLatestComponentList is recorded under its historic name.
+constexpr const wchar_t* kLogNameLaunchCheck = L"LaunchCheck";
+constexpr const wchar_t* kLogNameIsSupportQuelmar = L"IsSupportQuelmar";
+constexpr const wchar_t* kLogNameUpdateComponents = L"UpdateComponents";
+constexpr const wchar_t* kLogNameGetInstalledComponentList = L"GetInstalledComponentList";
+constexpr const wchar_t* kLogNameGetLatestComponentList = L"GetLastComponentList";
+constexpr const wchar_t* kLogNameSupportComponentsManagement = L"SupportComponentsManagement";
+
+// A host string copied on entry; null is taken as empty.
+std::wstring CopyHostString(const wchar_t* text);
+
+bool FrameLaunchCheck(const wchar_t* appName, int* state);
+bool FrameIsSupportQuelmar();
+int FrameUpdateComponents(const wchar_t* appName, const wchar_t* actionListPath,
+                          const wchar_t* componentType, QMProgressCallback progress);
+int FrameGetInstalledComponentList(const wchar_t* appName, const wchar_t* listPath, const wchar_t* componentType);
+int FrameGetLatestComponentList(const wchar_t* listPath, const wchar_t* componentType, const wchar_t* version);
+int FrameSupportComponentsManagement();
+
+// Runs an export's frame; any exception becomes the export's not-supported result.
+template <class R, class Frame>
+R CallGuarded(R notSupported, Frame&& frame) noexcept
+{
+    try
+    {
+        return frame();
+    }
+    catch (...)
+    {
+        return notSupported;
+    }
+}

@@ -1,0 +1,12 @@
+#pragma once
+// Pruning and archiving of the service log folder.
+
+#include <string>
+
+// Deletes the oldest archive when more than the entry limit of log files match; at most one per call.
+void PruneServiceLogs(const std::wstring& folder);
+
+// Prunes, then turns the current file into the archive "Tavrin_ACT_SERVICELOG_<stamp>.txt".
+// The current file is kept when the archive name is already taken or the copy fails,
+// so its records go with the next archive step.
+void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp);

@@ -1,0 +1,71 @@
+#include "log/LogRecordWriter.h"
+
+#include "sys/Handle.h"
+#include "sys/PathUtil.h"
+
+#include <windows.h>
+
+namespace
+{
+// An archive step holds the current file for a moment and deletes it; writers of
+// other processes wait that long rather than lose their record.
+constexpr int kOpenAttempts = 20;
+constexpr DWORD kOpenRetryMs = 5;
+
+std::string ToUtf8(const std::wstring& text)
+{
+    if (text.empty())
+        return std::string();
+    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return std::string();
+    std::string bytes(static_cast<size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
+    return bytes;
+}
+
+CQMFileHandle OpenForAppend(const std::wstring& platformPath)
+{
+    for (int attempt = 0;; ++attempt)
+    {
+        CQMFileHandle file(::CreateFileW(platformPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return file;
+        DWORD error = ::GetLastError();
+        bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
+        if (!transient || attempt + 1 >= kOpenAttempts)
+            return file;
+        ::Sleep(kOpenRetryMs);
+    }
+}
+} // namespace
+
+std::mutex& ServiceLogMutex()
+{
+    static std::mutex s_mutex;
+    return s_mutex;
+}
+
+bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line)
+{
+    std::string bytes = ToUtf8(line);
+    bytes += "\r\n";
+
+    std::lock_guard<std::mutex> lock(ServiceLogMutex());
+    CQMFileHandle file = OpenForAppend(ToPlatformPath(filePath));
+    if (!file)
+        return false;
+
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file.Get(), &size))
+        return false;
+    if (size.QuadPart == 0)
+        bytes.insert(0, "\xEF\xBB\xBF");
+
+    // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file.
+    DWORD written = 0;
+    return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}

@@ -1,0 +1,12 @@
+#pragma once
+// Appends one record to a log file as UTF-8 with CR LF; a new or empty file gets the byte-order mark first.
+
+#include <mutex>
+#include <string>
+
+// Serialises this process's record writes and archive steps, so that no record
+// lands in the current file between an archive's copy and the file's deletion.
+std::mutex& ServiceLogMutex();
+
+// One open, one write of the whole line, one close. False when the record was dropped.
+bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line);

@@ -1,0 +1,17 @@
+#pragma once
+// The per-user service log: one record per line in the current file, archived under a
+// date-stamped name at the end of certain exported calls. No function here reports a failure.
+
+#include <string>
+#include <vector>
+
+#include "log/LogFields.h"
+
+// Appends "timestamp,source,tag,message" to the current file. Callers pass "PL" as source.
+void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const std::wstring& message) noexcept;
+
+// Prunes the log folder, then renames the current file to a stamped archive.
+void ArchiveServiceLog() noexcept;
+
+// The log folder in "/" form; relative when the user data folder is unknown.
+std::wstring GetServiceLogFolder();

@@ -1,0 +1,20 @@
+#pragma once
+// Path functions. Paths travel between the module's functions with "/" as the
+// only separator (also after the drive letter); "\" appears only at platform calls.
+
+#include <string>
+
+void ReplaceChar(std::wstring& text, wchar_t from, wchar_t to);
+
+// The folder that contains the path, in "/" form.
+std::wstring GetParentFolder(const std::wstring& path);
+
+// The relative path appended to the base with exactly one separator, in "/" form.
+std::wstring JoinPath(const std::wstring& base, const std::wstring& relative);
+
+// Creates the folder and all missing parents; returns the platform's code
+// (ERROR_SUCCESS, or ERROR_ALREADY_EXISTS for an existing folder or file).
+int CreateFolderPath(const std::wstring& folder);
+
+// The path with "\" for a platform call.
+std::wstring ToPlatformPath(const std::wstring& path);
