@@ -5,20 +5,17 @@
 
 #include <algorithm>
 
-namespace
-{
-std::wstring Platform(std::wstring path)
+std::wstring PlatformPathForTest(std::wstring path)
 {
     for (wchar_t& ch : path)
         if (ch == L'/')
             ch = L'\\';
     return path;
 }
-} // namespace
 
 std::string ReadFileBytes(const std::wstring& path)
 {
-    HANDLE file = ::CreateFileW(Platform(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return std::string();
@@ -33,7 +30,7 @@ std::string ReadFileBytes(const std::wstring& path)
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = ::CreateFileW(Platform(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -44,37 +41,37 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 
 bool FileExists(const std::wstring& path)
 {
-    DWORD attributes = ::GetFileAttributesW(Platform(path).c_str());
+    DWORD attributes = ::GetFileAttributesW(PlatformPathForTest(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool FolderExists(const std::wstring& path)
 {
-    DWORD attributes = ::GetFileAttributesW(Platform(path).c_str());
+    DWORD attributes = ::GetFileAttributesW(PlatformPathForTest(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool MakeFolder(const std::wstring& path)
 {
-    return ::CreateDirectoryW(Platform(path).c_str(), nullptr) != FALSE;
+    return ::CreateDirectoryW(PlatformPathForTest(path).c_str(), nullptr) != FALSE;
 }
 
 bool CreateFolderPathForTest(const std::wstring& path)
 {
-    ::SHCreateDirectoryExW(nullptr, Platform(path).c_str(), nullptr);
+    ::SHCreateDirectoryExW(nullptr, PlatformPathForTest(path).c_str(), nullptr);
     return FolderExists(path);
 }
 
 bool DeleteFileForTest(const std::wstring& path)
 {
-    return ::DeleteFileW(Platform(path).c_str()) != FALSE;
+    return ::DeleteFileW(PlatformPathForTest(path).c_str()) != FALSE;
 }
 
 std::vector<std::wstring> ListFolder(const std::wstring& folder, const std::wstring& pattern)
 {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW data = {};
-    HANDLE find = ::FindFirstFileW(Platform(folder + L"/" + pattern).c_str(), &data);
+    HANDLE find = ::FindFirstFileW(PlatformPathForTest(folder + L"/" + pattern).c_str(), &data);
     if (find == INVALID_HANDLE_VALUE)
         return names;
     do

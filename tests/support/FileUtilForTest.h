@@ -4,6 +4,9 @@
 #include <string>
 #include <vector>
 
+// The path with "\" separators, for platform calls.
+std::wstring PlatformPathForTest(std::wstring path);
+
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);   // a file, not a folder

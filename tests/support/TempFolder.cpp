@@ -1,19 +1,11 @@
 #include "support/TempFolder.h"
 
+#include "support/FileUtilForTest.h"
+
 #include <windows.h>
 
 #include <atomic>
 
-namespace
-{
-std::wstring Platform(std::wstring path)
-{
-    for (wchar_t& ch : path)
-        if (ch == L'/')
-            ch = L'\\';
-    return path;
-}
-} // namespace
 
 CTempFolder::CTempFolder()
 {
@@ -30,7 +22,7 @@ CTempFolder::CTempFolder()
     {
         m_strPath = base + L"/qmtest_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
                     std::to_wstring(s_counter++);
-        if (::CreateDirectoryW(Platform(m_strPath).c_str(), nullptr))
+        if (::CreateDirectoryW(PlatformPathForTest(m_strPath).c_str(), nullptr))
             break;
     }
 }
@@ -42,7 +34,7 @@ CTempFolder::~CTempFolder()
 
 bool RemoveFolderTree(const std::wstring& folder)
 {
-    std::wstring platform = Platform(folder);
+    std::wstring platform = PlatformPathForTest(folder);
     WIN32_FIND_DATAW data = {};
     HANDLE find = ::FindFirstFileW((platform + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE)

@@ -146,10 +146,7 @@ TEST_F(LogArchiveTest, ArchiveThatCannotBeCreatedKeepsTheCurrentFile)
 TEST_F(LogArchiveTest, CurrentFileHeldByAWriterIsKept)
 {
     AddCurrent("kept\r\n");
-    std::wstring platform = m_folder.Child(kCurrent);
-    for (wchar_t& ch : platform)
-        if (ch == L'/')
-            ch = L'\\';
+    std::wstring platform = PlatformPathForTest(m_folder.Child(kCurrent));
     HANDLE writer = ::CreateFileW(platform.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(writer, INVALID_HANDLE_VALUE);

@@ -71,10 +71,7 @@ TEST(LogRecordWriter, FileLockedByAnotherWriterDropsTheRecordWithoutHanging)
     CTempFolder temp;
     std::wstring file = temp.Child(L"log.txt");
     ASSERT_TRUE(WriteFileBytes(file, "held"));
-    std::wstring platform = file;
-    for (wchar_t& ch : platform)
-        if (ch == L'/')
-            ch = L'\\';
+    std::wstring platform = PlatformPathForTest(file);
     HANDLE exclusive = ::CreateFileW(platform.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
     DWORD start = ::GetTickCount();
