@@ -65,12 +65,10 @@ bool FrameLaunchCheck(const wchar_t* appName, int* state)
 bool FrameIsSupportQuelmar()
 {
     QMCallContext context;
+    // The probe writes the exit record of a failure itself.
     bool result = RunBody(false, [&] { return RunIsSupportQuelmar(context); });
     if (!result)
-    {
-        WriteExitRecord(kLogNameIsSupportQuelmar, L"false");
         ArchiveServiceLog();
-    }
     return result;
 }
 
@@ -133,8 +131,7 @@ int FrameSupportComponentsManagement()
     QMCallContext context;
     int result = RunBody(static_cast<int>(QM_MANAGEMENT_NOT_SUPPORTED),
                          [&] { return RunSupportComponentsManagement(context); });
-    if (result == QM_MANAGEMENT_NOT_SUPPORTED || result == QM_MANAGEMENT_UPDATER_TOO_OLD)
-        WriteExitRecord(kLogNameSupportComponentsManagement, std::to_wstring(result));
+    // The version gate writes the exit records of 300 and 400 itself.
     if (result != QM_MANAGEMENT_SUPPORTED)
         ArchiveServiceLog();
     return result;

@@ -1,6 +1,7 @@
 #include "host/PellorinModule.h"
 
 #include "support/FileUtilForTest.h"
+#include "support/RegistryForTest.h"
 #include "support/ServiceLogReader.h"
 #include "support/TempFolder.h"
 
@@ -31,29 +32,38 @@ int CallLaunchCheck(CPellorinModule& m, int initialState)
     return result ? 1 : 0;
 }
 
+// Every operation records the module version, then the failed probe adds its own two records.
+const wchar_t kVersion[] = L"PL,CHECK_VERSION,-,1.1.0.13";
+const wchar_t kProbeFailed[] = L"PL,API_END,IsSupportQuelmar,false";
+
 std::vector<FrameCase> FrameCases()
 {
     return {
         {"LaunchCheck state 1", [](CPellorinModule& m) { return CallLaunchCheck(m, 1); }, 0,
-         {L"PL,API_CALL,LaunchCheck,App1", L"PL,API_END,LaunchCheck,1"}, true},
+         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed, L"PL,API_END,LaunchCheck,1"}, true},
         {"LaunchCheck state 0", [](CPellorinModule& m) { return CallLaunchCheck(m, 0); }, 0,
-         {L"PL,API_CALL,LaunchCheck,App1", L"PL,API_END,LaunchCheck,0"}, false},
+         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed, L"PL,API_END,LaunchCheck,0"}, false},
         {"LaunchCheck state -5", [](CPellorinModule& m) { return CallLaunchCheck(m, -5); }, 0,
-         {L"PL,API_CALL,LaunchCheck,App1", L"PL,API_END,LaunchCheck,-5"}, false},
+         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed, L"PL,API_END,LaunchCheck,-5"}, false},
         {"IsSupportQuelmar", [](CPellorinModule& m) { return m.m_pfnIsSupportQuelmar() ? 1 : 0; }, 0,
-         {L"PL,API_END,IsSupportQuelmar,false"}, true},
+         {kVersion, kProbeFailed}, true},
         {"UpdateComponents",
          [](CPellorinModule& m) { return m.m_pfnUpdateComponents(L"App1", L"C:/al.xml", L"plugin", nullptr); }, 100,
-         {L"PL,API_CALL,UpdateComponents,App1,C:/al.xml,plugin", L"PL,API_END,UpdateComponents,100"}, true},
+         {L"PL,API_CALL,UpdateComponents,App1,C:/al.xml,plugin", kVersion, kVersion, kProbeFailed,
+          L"PL,API_END,UpdateComponents,100"},
+         true},
         {"GetInstalledComponentList",
          [](CPellorinModule& m) { return m.m_pfnGetInstalledComponentList(L"App1", L"C:/in.xml", L"plugin"); }, 16,
-         {L"PL,API_CALL,GetInstalledComponentList,App1,C:/in.xml,plugin", L"PL,API_END,GetInstalledComponentList,16"},
+         {L"PL,API_CALL,GetInstalledComponentList,App1,C:/in.xml,plugin", kVersion, kVersion, kProbeFailed,
+          L"PL,API_END,GetInstalledComponentList,16"},
          true},
         {"GetLatestComponentList",
          [](CPellorinModule& m) { return m.m_pfnGetLatestComponentList(L"C:/la.xml", L"plugin", L"2.0"); }, 16,
-         {L"PL,API_CALL,GetLastComponentList,C:/la.xml,plugin,2.0", L"PL,API_END,GetLastComponentList,16"}, true},
+         {L"PL,API_CALL,GetLastComponentList,C:/la.xml,plugin,2.0", kVersion, kVersion, kProbeFailed,
+          L"PL,API_END,GetLastComponentList,16"},
+         true},
         {"SupportComponentsManagement", [](CPellorinModule& m) { return m.m_pfnSupportComponentsManagement(); }, 300,
-         {L"PL,API_END,SupportComponentsManagement,300"}, true},
+         {kVersion, kProbeFailed, L"PL,API_END,SupportComponentsManagement,300"}, true},
     };
 }
 
@@ -66,6 +76,7 @@ protected:
         ASSERT_TRUE(m_module.Loaded());
     }
     void TearDown() override { ClearServiceLog(); }
+    CVestabelRegistration m_noUpdater;
     CPellorinModule m_module;
 };
 
@@ -113,9 +124,10 @@ TEST_F(CallFrameRecordsTest, RecordsOfANonArchivingCallGoWithTheNextArchive)
     m_module.m_pfnGetLatestComponentList(L"C:/la.xml", L"t", L"1");
     std::vector<std::wstring> archives = ArchiveNames();
     ASSERT_EQ(archives.size(), 1u);
-    std::vector<std::wstring> expected = {L"PL,API_CALL,LaunchCheck,App1", L"PL,API_END,LaunchCheck,0",
-                                          L"PL,API_CALL,GetLastComponentList,C:/la.xml,t,1",
-                                          L"PL,API_END,GetLastComponentList,16"};
+    std::vector<std::wstring> expected = {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed,
+                                          L"PL,API_END,LaunchCheck,0",
+                                          L"PL,API_CALL,GetLastComponentList,C:/la.xml,t,1", kVersion, kVersion,
+                                          kProbeFailed, L"PL,API_END,GetLastComponentList,16"};
     EXPECT_EQ(ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]), expected);
 }
 
@@ -125,11 +137,11 @@ TEST_F(CallFrameRecordsTest, ArgumentsWithSeparatorsAreQuoted)
     m_module.m_pfnLaunchCheck(L"a,\"b\"", &state);
     m_module.m_pfnLaunchCheck(L"two\nlines", &state);
     m_module.m_pfnLaunchCheck(L"\u65e5\u672c\u8a9e \u00e9", &state);
-    std::vector<std::wstring> expected = {
-        L"PL,API_CALL,LaunchCheck,\"a,\"\"b\"\"\"", L"PL,API_END,LaunchCheck,0",
-        L"PL,API_CALL,LaunchCheck,\"two\nlines\"",  L"PL,API_END,LaunchCheck,0",
-        L"PL,API_CALL,LaunchCheck,\u65e5\u672c\u8a9e \u00e9", L"PL,API_END,LaunchCheck,0"};
-    EXPECT_EQ(CurrentLogRecords(), expected);
+    std::vector<std::wstring> records = CurrentLogRecords();
+    ASSERT_EQ(records.size(), 15u);
+    EXPECT_EQ(records[0], L"PL,API_CALL,LaunchCheck,\"a,\"\"b\"\"\"");
+    EXPECT_EQ(records[5], L"PL,API_CALL,LaunchCheck,\"two\nlines\"");
+    EXPECT_EQ(records[10], L"PL,API_CALL,LaunchCheck,\u65e5\u672c\u8a9e \u00e9");
 }
 
 void CallAllSix(CPellorinModule& m)

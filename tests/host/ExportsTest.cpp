@@ -1,5 +1,6 @@
 #include "host/PellorinModule.h"
 
+#include "support/RegistryForTest.h"
 #include "support/ServiceLogReader.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,7 @@ protected:
         ClearServiceLog();
         ASSERT_TRUE(m_module.Loaded()) << "Pellorin.dll or one of its exports is missing";
     }
+    CVestabelRegistration m_noUpdater;
     CPellorinModule m_module;
 };
 

@@ -34,7 +34,10 @@ CTempFolder::~CTempFolder()
 
 bool RemoveFolderTree(const std::wstring& folder)
 {
+    // The long-path prefix lets tests clean up trees deeper than the usual limit.
     std::wstring platform = PlatformPathForTest(folder);
+    if (platform.size() > 2 && platform[1] == L':')
+        platform.insert(0, L"\\\\?\\");
     WIN32_FIND_DATAW data = {};
     HANDLE find = ::FindFirstFileW((platform + L"\\*").c_str(), &data);
     if (find != INVALID_HANDLE_VALUE)

@@ -1,0 +1,28 @@
+#pragma once
+// Operations on files and folders. Paths may use "/" or "\".
+// Failures come back as false, -1 or empty text; nothing throws.
+
+#include <string>
+
+class CQMFileUtil
+{
+public:
+    virtual ~CQMFileUtil() = default;
+
+    // 1 equal, 0 different, -1 when either file cannot be read.
+    virtual int CompareFiles(const std::wstring& first, const std::wstring& second) = 0;
+    // Creates this one folder; true also when anything already exists at path.
+    virtual bool CreateFolder(const std::wstring& path) = 0;
+    // Copies a file, or every entry of a folder into the destination folder.
+    virtual bool CopyPath(const std::wstring& source, const std::wstring& destination, bool overwrite) = 0;
+    // The file's size in bytes as decimal text; empty when it cannot be opened.
+    virtual std::wstring GetFileSizeText(const std::wstring& path) = 0;
+    // The local time of the file's last change as 2009-06-15T09:30:05, or empty.
+    virtual void GetFileTimeText(const std::wstring& path, std::wstring& text) = 0;
+};
+
+// The process-wide instance, created on first use and never deleted.
+CQMFileUtil* GetFileUtil();
+
+// Makes sure path is a folder, creating missing levels one at a time from the first existing one.
+bool EnsureFolder(const wchar_t* path);
