@@ -1,0 +1,59 @@
+#include "bridge/VestabelRun.h"
+
+#include "bridge/VestabelLocation.h"
+#include "sys/Handle.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+namespace
+{
+// Each argument went through a MAX_PATH buffer; longer ones are refused rather than cut.
+constexpr size_t kMaxArgumentChars = MAX_PATH - 1;
+} // namespace
+
+bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::wstring& parameters)
+{
+    std::wstring built;
+    for (const std::wstring& argument : arguments)
+    {
+        if (argument.size() > kMaxArgumentChars)
+            return false;
+        // Quoted only when it names something and holds a space, so a switch is never quoted.
+        // The shell's quoting helper leaves long texts alone; quoting here covers them too.
+        if (::PathFileExistsW(argument.c_str()) && argument.find(L' ') != std::wstring::npos)
+            built += L'"' + argument + L'"';
+        else
+            built += argument;
+        built += L' ';
+    }
+    parameters = built;
+    return true;
+}
+
+bool RunVestabel(const std::vector<std::wstring>& arguments)
+{
+    std::wstring updater = GetVestabelExePath();
+    if (!VestabelExeUsable(updater))
+        return false;
+    std::wstring parameters;
+    if (!BuildVestabelParameters(arguments, parameters))
+        return false;
+
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"open";
+    info.lpFile = updater.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info))
+        return false;
+
+    // No handle comes back when the shell handed the start to another process; nothing to wait for.
+    CQMKernelHandle process(info.hProcess);
+    if (process)
+        ::WaitForSingleObject(process.Get(), INFINITE);
+    return true;
+}

@@ -1,0 +1,19 @@
+#pragma once
+// One run of the updater executable: request path and switch on its command line,
+// waited for without time limit.
+
+#include <string>
+#include <vector>
+
+constexpr const wchar_t* kSwitchCheckAppUpdate = L"/check_app_update_qm";
+constexpr const wchar_t* kSwitchUpdateApp = L"/update_app";
+constexpr const wchar_t* kSwitchUpdateComponents = L"/update_components";
+constexpr const wchar_t* kSwitchInstalledList = L"/component_installedlist";
+constexpr const wchar_t* kSwitchLatestList = L"/component_latestlist";
+
+// Each argument followed by one space; an argument naming an existing object and holding
+// a space is quoted. False, with nothing built, when an argument does not fit 259 characters.
+bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::wstring& parameters);
+
+// True when the registered updater was started and has ended; false when it was not started.
+bool RunVestabel(const std::vector<std::wstring>& arguments);
