@@ -52,7 +52,7 @@ bool FrameLaunchCheck(const wchar_t* appName, int* state)
     int ignoredState = QM_STATE_DO_NOT_START;
     int& hostState = state != nullptr ? *state : ignoredState;
     int newState = hostState;
-    bool result = RunBody(false, [&] { return RunLaunchCheck(context, newState); });
+    bool result = RunBody(false, [&] { return RunLaunchCheck(context, strAppName, newState); });
     if (result)
         hostState = newState;
 
@@ -79,15 +79,14 @@ int FrameUpdateComponents(const wchar_t* appName, const wchar_t* actionListPath,
     std::wstring strActionListPath = CopyHostString(actionListPath);
     std::wstring strComponentType = CopyHostString(componentType);
     QMCallContext context;
-    context.m_pfnProgress = progress;
     WriteEntryRecord(kLogNameUpdateComponents, {strAppName, strActionListPath, strComponentType});
 
-    context.m_strAppName = strAppName;
-    context.m_strActionListPath = strActionListPath;
-    int result = RunBody(static_cast<int>(QM_UPDATE_NOT_SUPPORTED),
-                         [&] { return RunUpdateComponents(context, strComponentType); });
+    int result = RunBody(static_cast<int>(QM_UPDATE_NOT_SUPPORTED), [&] {
+        return RunUpdateComponents(context, strAppName, strActionListPath, strComponentType, progress);
+    });
 
     WriteExitRecord(kLogNameUpdateComponents, std::to_wstring(result));
+    WaitForVestabelUI();
     ArchiveServiceLog();
     return result;
 }
@@ -100,9 +99,8 @@ int FrameGetInstalledComponentList(const wchar_t* appName, const wchar_t* listPa
     QMCallContext context;
     WriteEntryRecord(kLogNameGetInstalledComponentList, {strAppName, strListPath, strComponentType});
 
-    context.m_strAppName = strAppName;
     int result = RunBody(static_cast<int>(QM_LIST_NOT_SUPPORTED),
-                         [&] { return RunGetInstalledComponentList(context, strListPath, strComponentType); });
+                         [&] { return RunGetInstalledComponentList(context, strAppName, strListPath, strComponentType); });
 
     WriteExitRecord(kLogNameGetInstalledComponentList, std::to_wstring(result));
     ArchiveServiceLog();

@@ -7,48 +7,11 @@
 #include "log/ServiceLogNames.h"
 #include "sys/VersionInfo.h"
 
-// Every operation records the module version and runs the support probe first. The
-// updater runs themselves are not part of this build yet: with an updater registered
-// the operations still answer with their not-supported result.
-
-namespace
-{
-bool ProbeForOperation()
-{
-    LogModuleVersion();
-    return IsVestabelRegistered();
-}
-} // namespace
-
-bool RunLaunchCheck(QMCallContext& /*context*/, int& /*state*/)
-{
-    ProbeForOperation();
-    return false; // state stays as the host set it
-}
+// The two probes: is the updater registered, and is it recent enough for component management.
 
 bool RunIsSupportQuelmar(QMCallContext& /*context*/)
 {
     return IsVestabelRegistered();
-}
-
-int RunUpdateComponents(QMCallContext& /*context*/, const std::wstring& /*componentType*/)
-{
-    ProbeForOperation();
-    return QM_UPDATE_NOT_SUPPORTED;
-}
-
-int RunGetInstalledComponentList(QMCallContext& /*context*/, const std::wstring& /*listPath*/,
-                                 const std::wstring& /*componentType*/)
-{
-    ProbeForOperation();
-    return QM_LIST_NOT_SUPPORTED;
-}
-
-int RunGetLatestComponentList(QMCallContext& /*context*/, const std::wstring& /*listPath*/,
-                              const std::wstring& /*componentType*/, const std::wstring& /*version*/)
-{
-    ProbeForOperation();
-    return QM_LIST_NOT_SUPPORTED;
 }
 
 int RunSupportComponentsManagement(QMCallContext& /*context*/)

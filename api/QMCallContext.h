@@ -7,20 +7,34 @@
 
 #include <string>
 
-// Per-call state of an exported function; lives on that function's stack.
+// Per-call state of an exported function; lives on that function's stack. The worker
+// threads receive a pointer to it and copy what they need at their start.
 struct QMCallContext
 {
     std::wstring m_strAppName;
     std::wstring m_strActionListPath;
-    QMProgressCallback m_pfnProgress;
-    HWND m_hOwnerWnd;
-    HWND m_hProgressWnd;
+    QMProgressCallback m_pfnProgress = nullptr;
+    HWND m_hOwnerWnd = nullptr;
+    HWND m_hProgressWnd = nullptr;
     QMMsgBoxInfo m_busyMessage;
     // "Tavrin_Inc_ZL_QM_PL_v1" while this call owns it; released and closed on destruction.
-    HANDLE m_hBusyMutex;
+    HANDLE m_hBusyMutex = nullptr;
 
-    QMCallContext();
-    ~QMCallContext();
+    QMCallContext()
+    {
+        m_busyMessage.m_nButtons = 4;
+        m_busyMessage.m_nIcon = 3;
+    }
+
+    ~QMCallContext()
+    {
+        if (m_hBusyMutex != nullptr)
+        {
+            ::ReleaseMutex(m_hBusyMutex);
+            ::CloseHandle(m_hBusyMutex);
+            m_hBusyMutex = nullptr;
+        }
+    }
 
     QMCallContext(const QMCallContext&) = delete;
     QMCallContext& operator=(const QMCallContext&) = delete;

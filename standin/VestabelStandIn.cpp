@@ -13,9 +13,20 @@
 //   list=<text>|none                                  the list document (a small default list)
 //   delay_ms=<n>                                      time taken before writing anything
 //   exit_code=<n>                                     the process's exit code (0)
-//   record_folder=<folder>                            where run_<n>_commandline.txt and
-//                                                     run_<n>_request.xml record each run
+//   record_folder=<folder>                            where run_<n>_commandline.txt,
+//                                                     run_<n>_request.xml and run_<n>_events.txt
+//                                                     record each run
+//   ui_mutex_ms=<n>                                   leave "Tavrin_Inc_ZL_QM_UI_v1" held by a helper
+//                                                     process for n ms after this run ends
+//   decision=<n>  decision_delay_ms=<n>               have a helper process post the decision
+//                                                     message with lParam n to the decision window
+//   crash=1                                           end at once with exit code 3, writing nothing
+//
+// The component-update side (progress records, cancel) is described in ProgressSession.h.
+// Two internal switches serve the helper processes: "/hold_ui_mutex <ms>" and
+// "/post_decision <lParam> <delay ms>".
 
+#include "ProgressSession.h"
 #include "Scenario.h"
 #include "StandInFiles.h"
 
@@ -23,6 +34,9 @@
 #include <shlwapi.h>
 
 #include <string>
+
+#include "ui/MutexProbe.h"
+#include "ui/QMProgressData.h"
 
 namespace
 {
@@ -35,11 +49,12 @@ std::wstring ResultPathFor(const std::wstring& request)
     return request.substr(0, at) + L"RESULT_" + request.substr(at);
 }
 
-void RecordRun(const CStandInScenario& scenario, int argc, wchar_t** argv, const std::string& request)
+// The stem of this run's record files ("<folder>\\run_<n>"), or empty when not recording.
+std::wstring RecordRun(const CStandInScenario& scenario, int argc, wchar_t** argv, const std::string& request)
 {
     std::wstring folder = FromUtf8(scenario.Get("record_folder"));
     if (folder.empty())
-        return;
+        return std::wstring();
     // The first free run number; runs of one test follow each other, never overlap.
     for (int n = 1;; ++n)
     {
@@ -52,8 +67,49 @@ void RecordRun(const CStandInScenario& scenario, int argc, wchar_t** argv, const
         if (argc > 1 && ::PathFileExistsW(argv[1]))
             WriteBytes(stem + L"_request.xml", request);
         WriteBytes(stem + L"_commandline.txt", text);
-        return;
+        return stem;
     }
+}
+
+// Starts this program again with an internal switch, without waiting for it.
+void StartHelper(const std::wstring& arguments)
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring commandLine = L"\"" + std::wstring(self) + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (::CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    {
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+}
+
+int HoldUiMutex(DWORD milliseconds)
+{
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, kVestabelUIMutexName);
+    ::Sleep(milliseconds);
+    if (mutex != nullptr)
+        ::CloseHandle(mutex);
+    return 0;
+}
+
+int PostDecision(LPARAM decision, DWORD delay)
+{
+    // The decision window appears once the module starts waiting for the decision.
+    for (int i = 0; i < 2000; ++i)
+    {
+        HWND window = ::FindWindowW(kDecisionWindowClass, nullptr);
+        if (window != nullptr)
+        {
+            ::Sleep(delay);
+            return ::PostMessageW(window, WM_QM_DECISION, 0, decision) ? 0 : 1;
+        }
+        ::Sleep(10);
+    }
+    return 1;
 }
 
 std::string BuildResultDocument(const CStandInScenario& scenario)
@@ -90,10 +146,17 @@ void WriteList(const CStandInScenario& scenario, const std::string& request, con
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring requestPath = argc > 1 ? argv[1] : L"";
+    if (requestPath == L"/hold_ui_mutex" && argc > 2)
+        return HoldUiMutex(static_cast<DWORD>(_wtoi(argv[2])));
+    if (requestPath == L"/post_decision" && argc > 3)
+        return PostDecision(_wtoi(argv[2]), static_cast<DWORD>(_wtoi(argv[3])));
+
     std::wstring switchName = argc > 2 ? argv[2] : L"";
     CStandInScenario scenario = CStandInScenario::Load(switchName);
     std::string request = requestPath.empty() ? std::string() : ReadBytes(requestPath);
-    RecordRun(scenario, argc, argv, request);
+    std::wstring record = RecordRun(scenario, argc, argv, request);
+    if (scenario.Get("crash") == "1")
+        return 3;
 
     long delay = scenario.GetNumber("delay_ms", 0);
     if (delay > 0)
@@ -109,5 +172,32 @@ int wmain(int argc, wchar_t** argv)
     if (writesResult && scenario.Get("result") != "none" && !requestPath.empty())
         WriteBytes(ResultPathFor(requestPath), BuildResultDocument(scenario));
 
+    if (scenario.Has("decision"))
+        StartHelper(L"/post_decision " + FromUtf8(scenario.Get("decision")) + L" " +
+                    std::to_wstring(scenario.GetNumber("decision_delay_ms", 0)));
+
+    if (switchName == L"/update_components")
+    {
+        std::string events = RunProgressSession(scenario);
+        if (!record.empty())
+            WriteBytes(record + L"_events.txt", events);
+    }
+
+    long uiMutex = scenario.GetNumber("ui_mutex_ms", 0);
+    if (uiMutex > 0)
+    {
+        StartHelper(L"/hold_ui_mutex " + std::to_wstring(uiMutex));
+        // Return only once the helper holds it, so that the module sees it when this process ends.
+        for (int i = 0; i < 500; ++i)
+        {
+            HANDLE held = ::OpenMutexW(SYNCHRONIZE, FALSE, kVestabelUIMutexName);
+            if (held != nullptr)
+            {
+                ::CloseHandle(held);
+                break;
+            }
+            ::Sleep(10);
+        }
+    }
     return static_cast<int>(scenario.GetNumber("exit_code", 0));
 }

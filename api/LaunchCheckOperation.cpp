@@ -1,0 +1,125 @@
+#include "api/Operations.h"
+
+#include "api/BusyMutex.h"
+#include "api/SupportProbe.h"
+#include "bridge/UpdaterWorkers.h"
+#include "sys/QMSystemUtil.h"
+#include "ui/HostWindows.h"
+#include "ui/ModuleInstance.h"
+#include "ui/MutexProbe.h"
+#include "ui/ProgressWindow.h"
+#include "ui/WinQMMsgBox.h"
+#include "ui/resource.h"
+
+#include <vector>
+
+// The launch check: the host's windows are disabled while a worker runs the updater and
+// the calling thread pumps messages; the worker's done message carries the answer.
+
+namespace
+{
+// Re-enables the host's windows on every path out of the body.
+class CDisabledHostWindows
+{
+public:
+    ~CDisabledHostWindows() { Restore(); }
+    void Disable(std::vector<HWND> windows)
+    {
+        m_vecWindows = std::move(windows);
+        EnableWindows(m_vecWindows, false);
+    }
+    void Restore()
+    {
+        EnableWindows(m_vecWindows, true);
+        m_vecWindows.clear();
+    }
+
+private:
+    std::vector<HWND> m_vecWindows;
+};
+
+// Closes a progress window the busy path does not use, before its context goes away.
+void CloseUnusedProgressWindow(QMCallContext& context, QMProgressContext& progress)
+{
+    if (progress.m_hProgressWnd != nullptr && !progress.m_bClosed)
+        ::DestroyWindow(progress.m_hProgressWnd);
+    ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
+    context.m_hProgressWnd = nullptr;
+}
+
+bool PrepareLaunchCheck(CDisabledHostWindows& hostWindows, QMCallContext& context, QMProgressContext& progress,
+                        bool& busy)
+{
+    DWORD processId = ::GetCurrentProcessId();
+    busy = false;
+    GetProcessMainWindow(processId, context.m_hOwnerWnd);
+    hostWindows.Disable(GetProcessTopWindows(processId));
+    if (IsInstanceBusy())
+    {
+        busy = true;
+        return true;
+    }
+    context.m_hProgressWnd = CreateProgressWindow(progress);
+    if (!TakeBusyMutex(context))
+        busy = true;
+    if (context.m_hProgressWnd != nullptr)
+        return true;
+    hostWindows.Restore();
+    return false;
+}
+
+void ShowBusyMessage(QMCallContext& context, const std::wstring& appName)
+{
+    context.m_busyMessage.m_strText = LoadModuleString(IDS_QM_BUSY_MESSAGE);
+    context.m_busyMessage.m_strCaption = appName;
+    context.m_busyMessage.m_nButtons = 4;
+    context.m_busyMessage.m_nIcon = 3;
+    QMMsgBoxInfo shown = context.m_busyMessage;
+    ShowQMMsgBox(shown.m_strText, shown.m_strCaption, shown.m_nButtons, shown.m_nIcon);
+}
+
+int WaitForLaunchCheck(CDisabledHostWindows& hostWindows, QMCallContext& context, QMProgressContext& progress,
+                       unsigned workerId)
+{
+    RunProgressMessageLoop(progress);
+    hostWindows.Restore();
+    if (context.m_hOwnerWnd != nullptr)
+        BringWindowToFront(context.m_hOwnerWnd);
+    GetSystemUtil()->WaitForThread(workerId);
+    return progress.m_nLaunchFlag;
+}
+} // namespace
+
+bool RunLaunchCheck(QMCallContext& context, const std::wstring& appName, int& state)
+{
+    LogModuleVersion();
+    if (!IsVestabelRegistered())
+        return false;
+    context.m_strAppName = appName;
+
+    QMProgressContext progress;
+    CDisabledHostWindows hostWindows;
+    bool busy = false;
+    if (!PrepareLaunchCheck(hostWindows, context, progress, busy))
+        return false;
+
+    if (busy)
+    {
+        CloseUnusedProgressWindow(context, progress);
+        ShowBusyMessage(context, appName);
+        state = QM_STATE_GO_ON;
+        hostWindows.Restore();
+        if (context.m_hOwnerWnd != nullptr)
+            BringWindowToFront(context.m_hOwnerWnd);
+        return true;
+    }
+
+    unsigned workerId = GetSystemUtil()->StartThread(LaunchCheckThreadProc, &context);
+    if (workerId == 0)
+    {
+        // No worker, no done message: end as a check without a usable answer.
+        ::SendMessageW(context.m_hProgressWnd, WM_QM_CHECK_DONE, 0, QM_STATE_GO_ON);
+    }
+    state = WaitForLaunchCheck(hostWindows, context, progress, workerId);
+    return true;
+}

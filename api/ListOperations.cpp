@@ -1,0 +1,66 @@
+#include "api/Operations.h"
+
+#include "api/CallFrame.h"
+#include "api/SupportProbe.h"
+#include "bridge/RequestDocument.h"
+#include "bridge/ResultDocument.h"
+#include "bridge/VestabelRun.h"
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "sys/PathUtil.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <functional>
+
+// The list operations run the updater on the calling thread and hand back the code of
+// its result document. The list itself is written by the updater for the host.
+
+namespace
+{
+// Nothing may be left at the list path, so that a list found there afterwards is this run's.
+bool ClearListPath(const std::wstring& listPath)
+{
+    std::wstring platform = ToPlatformPath(listPath);
+    if (!::PathFileExistsW(platform.c_str()))
+        return true;
+    if (::PathIsDirectoryW(platform.c_str()))
+        return false;
+    return ::DeleteFileW(platform.c_str()) != FALSE;
+}
+
+int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const wchar_t* switchName,
+                     const std::function<std::wstring()>& writeRequest)
+{
+    LogModuleVersion();
+    if (!IsVestabelRegistered())
+        return QM_LIST_NOT_SUPPORTED;
+    if (!ClearListPath(listPath))
+        return QM_LIST_PATH_UNUSABLE;
+
+    std::wstring requestPath = writeRequest();
+    if (!RunVestabel({requestPath, switchName}))
+        return QM_LIST_NOT_SUPPORTED;
+
+    WriteServiceLog(kServiceLogSource, L"CATCH_XML", logName);
+    std::wstring processInfo;
+    int code = QM_LIST_NO_RESULT;
+    CatchResultDocument(requestPath, processInfo, &code);
+    return code;
+}
+} // namespace
+
+int RunGetInstalledComponentList(QMCallContext& /*context*/, const std::wstring& appName,
+                                 const std::wstring& listPath, const std::wstring& componentType)
+{
+    return RunListOperation(listPath, kLogNameGetInstalledComponentList, kSwitchInstalledList,
+                            [&] { return CreateInstalledListRequest(appName, listPath, componentType); });
+}
+
+int RunGetLatestComponentList(QMCallContext& /*context*/, const std::wstring& listPath,
+                              const std::wstring& componentType, const std::wstring& version)
+{
+    return RunListOperation(listPath, kLogNameGetLatestComponentList, kSwitchLatestList,
+                            [&] { return CreateLatestListRequest(listPath, componentType, version); });
+}

@@ -1,0 +1,78 @@
+#include "bridge/RequestDocument.h"
+
+#include "bridge/WorkFolder.h"
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "sys/PathUtil.h"
+#include "xml/XMLElement.h"
+#include "xml/XMLNode.h"
+#include "xml/XMLParser.h"
+
+namespace
+{
+std::wstring WriteRequest(const QMRequestInfo& info, const std::wstring& stem, const wchar_t* logName)
+{
+    std::wstring folder = GetVestabelWorkFolder();
+    ReplaceChar(folder, L'\\', L'/');
+    std::wstring path = ChooseRequestPath(folder, MakeRequestFileStem(stem));
+
+    std::unique_ptr<CXMLDocument> document(BuildRequestDocument(info));
+    GetXMLParser()->SaveFile(document.get(), path.c_str());
+
+    WriteServiceLog(kServiceLogSource, L"CREATE_XML", JoinLogFields({logName, path}));
+    return path;
+}
+
+void AddAttributeIfSet(CXMLElement* element, const wchar_t* name, const std::wstring& value)
+{
+    if (!value.empty())
+        element->AddAttribute(NewXMLAttribute(name, value.c_str()));
+}
+} // namespace
+
+CXMLDocument* BuildRequestDocument(const QMRequestInfo& info)
+{
+    std::unique_ptr<CXMLElement> root(NewXMLElement(L"AppName"));
+    root->SetValue(info.m_strAppName.c_str());
+    AddAttributeIfSet(root.get(), L"ActionListXMLPath", info.m_strActionListXMLPath);
+    AddAttributeIfSet(root.get(), L"InstalledComponentListXMLPath", info.m_strInstalledComponentListXMLPath);
+    AddAttributeIfSet(root.get(), L"ComponentType", info.m_strComponentType);
+    AddAttributeIfSet(root.get(), L"LatestComponentListXMLPath", info.m_strLatestComponentListXMLPath);
+    AddAttributeIfSet(root.get(), L"Version", info.m_strVersion);
+    return NewXMLDocument(root.release());
+}
+
+std::wstring CreateLaunchCheckRequest(const std::wstring& appName)
+{
+    QMRequestInfo info;
+    info.m_strAppName = appName;
+    return WriteRequest(info, appName, L"LaunchCheck");
+}
+
+std::wstring CreateUpdateComponentsRequest(const std::wstring& actionListPath, const std::wstring& appName)
+{
+    QMRequestInfo info;
+    info.m_strAppName = appName;
+    info.m_strActionListXMLPath = actionListPath;
+    return WriteRequest(info, appName, L"UpdateComponents");
+}
+
+std::wstring CreateInstalledListRequest(const std::wstring& appName, const std::wstring& listPath,
+                                        const std::wstring& componentType)
+{
+    QMRequestInfo info;
+    info.m_strAppName = appName;
+    info.m_strInstalledComponentListXMLPath = listPath;
+    info.m_strComponentType = componentType;
+    return WriteRequest(info, appName, L"GetInstalledComponentList");
+}
+
+std::wstring CreateLatestListRequest(const std::wstring& listPath, const std::wstring& componentType,
+                                     const std::wstring& version)
+{
+    QMRequestInfo info;
+    info.m_strComponentType = componentType;
+    info.m_strLatestComponentListXMLPath = listPath;
+    info.m_strVersion = version;
+    return WriteRequest(info, L"GetLatestComponentList", L"GetLastComponentList");
+}

@@ -1,0 +1,94 @@
+#include "bridge/ResultDocument.h"
+
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "sys/PathUtil.h"
+#include "xml/XMLElement.h"
+#include "xml/XMLNode.h"
+#include "xml/XMLParser.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <memory>
+
+namespace
+{
+constexpr int kNoResultCode = 20;
+
+int DecisionFromLetter(const std::wstring& value, int previous)
+{
+    if (value == L"Y")
+        return QM_LAUNCH_YES;
+    if (value == L"N")
+        return QM_LAUNCH_NO;
+    if (value == L"R")
+        return QM_LAUNCH_RESTART;
+    return previous;
+}
+} // namespace
+
+std::wstring GetResultDocumentPath(const std::wstring& requestPath)
+{
+    size_t slash = requestPath.rfind(L'/');
+    size_t at = slash == std::wstring::npos ? 0 : slash + 1;
+    return requestPath.substr(0, at) + L"RESULT_" + requestPath.substr(at);
+}
+
+int ParseResultCode(const std::wstring& text)
+{
+    return static_cast<int>(std::wcstol(text.c_str(), nullptr, 10));
+}
+
+int ReadResultDocument(const std::wstring& resultPath, QMCheckResult& result)
+{
+    std::unique_ptr<CXMLDocument> document(GetXMLParser()->LoadFile(resultPath.c_str()));
+    if (!document || document->m_pRoot == nullptr)
+        return QM_RESULT_UNREADABLE;
+    CXMLNode* root = document->m_pRoot;
+    const std::wstring* rootName = root->GetNameString();
+    if (rootName == nullptr || *rootName != L"CheckResult")
+        return QM_RESULT_WRONG_ROOT;
+
+    CXMLElement* element = dynamic_cast<CXMLElement*>(root);
+    if (element == nullptr)
+        return QM_RESULT_READ;
+    for (CXMLNode* attribute : element->GetAttributes())
+    {
+        const std::wstring* name = attribute->GetNameString();
+        const std::wstring* value = attribute->GetValueString();
+        if (name == nullptr || value == nullptr)
+            continue;
+        if (*name == L"LaunchApp")
+            result.m_nLaunchDecision = DecisionFromLetter(*value, result.m_nLaunchDecision);
+        else if (*name == L"ProcessInfo")
+            result.m_strProcessInfo = *value;
+        else if (*name == L"Result")
+            result.m_strResult = *value;
+    }
+    return QM_RESULT_READ;
+}
+
+int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode)
+{
+    std::wstring resultPath = GetResultDocumentPath(requestPath);
+    QMCheckResult result;
+    int status = ReadResultDocument(resultPath, result);
+    int decision = QM_LAUNCH_NONE;
+    if (status != QM_RESULT_READ)
+    {
+        if (resultCode != nullptr)
+            *resultCode = kNoResultCode;
+    }
+    else
+    {
+        WriteServiceLog(kServiceLogSource, L"CATCH_XML", JoinLogFields({L"-", resultPath}));
+        processInfo = result.m_strProcessInfo;
+        if (resultCode != nullptr)
+            *resultCode = ParseResultCode(result.m_strResult);
+        decision = result.m_nLaunchDecision;
+    }
+    // Read or not, the result belongs to this run only.
+    ::DeleteFileW(ToPlatformPath(resultPath).c_str());
+    return decision;
+}

@@ -1,0 +1,286 @@
+#include "host/PellorinModule.h"
+
+#include "support/FileUtilForTest.h"
+#include "support/ServiceLogReader.h"
+#include "support/StandInUpdater.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+const wchar_t kVersionRecord[] = L"PL,CHECK_VERSION,-,1.1.0.13";
+
+class ListOperationsTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ClearServiceLog();
+        ASSERT_TRUE(m_module.Loaded());
+    }
+    void TearDown() override { ClearServiceLog(); }
+
+    int Installed(const std::wstring& app, const std::wstring& listPath, const std::wstring& type)
+    {
+        return m_module.m_pfnGetInstalledComponentList(app.c_str(), listPath.c_str(), type.c_str());
+    }
+    int Latest(const std::wstring& listPath, const std::wstring& type, const std::wstring& version)
+    {
+        return m_module.m_pfnGetLatestComponentList(listPath.c_str(), type.c_str(), version.c_str());
+    }
+    // The records of the one archive the call left.
+    std::vector<std::wstring> ArchivedRecords()
+    {
+        std::vector<std::wstring> archives = ArchiveNames();
+        EXPECT_EQ(archives.size(), 1u);
+        return archives.empty() ? std::vector<std::wstring>()
+                                : ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]);
+    }
+
+    CStandInUpdater m_updater;
+    CPellorinModule m_module;
+    CTempFolder m_folder;
+};
+
+TEST_F(ListOperationsTest, SuccessfulInstalledListWritesItsRecordsInOrder)
+{
+    m_updater.SetScenario({"LaunchApp=Y", "Result=0"});
+    std::wstring list = m_folder.Child(L"installed.xml");
+    EXPECT_EQ(Installed(L"App1", list, L"plugin"), 0);
+
+    std::wstring request = CStandInUpdater::WorkFolder() + L"/App1_1.xml";
+    std::wstring result = CStandInUpdater::WorkFolder() + L"/RESULT_App1_1.xml";
+    std::vector<std::wstring> expected = {
+        L"PL,API_CALL,GetInstalledComponentList,App1," + list + L",plugin",
+        kVersionRecord,
+        L"PL,CREATE_XML,GetInstalledComponentList," + request,
+        L"PL,CATCH_XML,GetInstalledComponentList",
+        L"PL,CATCH_XML,-," + result,
+        L"PL,API_END,GetInstalledComponentList,0"};
+    EXPECT_EQ(ArchivedRecords(), expected);
+    EXPECT_TRUE(FileExists(list)) << "the updater's list is left to the host";
+    EXPECT_FALSE(FileExists(result)) << "the result is deleted once read";
+    EXPECT_TRUE(FileExists(request)) << "requests are left to the updater";
+
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    ASSERT_EQ(runs[0].m_vecArguments.size(), 2u);
+    EXPECT_EQ(runs[0].m_vecArguments[0], request);
+    EXPECT_EQ(runs[0].m_vecArguments[1], L"/component_installedlist");
+    EXPECT_EQ(runs[0].m_strCommandLine.substr(runs[0].m_strCommandLine.size() - 1), L" ") << "ends with a space";
+}
+
+TEST_F(ListOperationsTest, InstalledRequestCarriesNameListPathAndType)
+{
+    std::wstring list = m_folder.Child(L"installed.xml");
+    Installed(L"App1", list, L"plugin");
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    const std::string& request = runs[0].m_strRequest;
+    std::string root = "<AppName InstalledComponentListXMLPath=\"" + WideToUtf8(list) +
+                       "\" ComponentType=\"plugin\">App1</AppName>";
+    EXPECT_NE(request.find(root), std::string::npos) << request;
+
+    // An empty component type is left out.
+    Installed(L"App1", list, L"");
+    runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(RequestAttribute(runs[1].m_strRequest, "ComponentType"), "");
+    EXPECT_EQ(runs[1].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/App1_2.xml");
+}
+
+TEST_F(ListOperationsTest, LatestRequestHasNoApplicationName)
+{
+    std::wstring list = m_folder.Child(L"latest.xml");
+    m_updater.SetScenario({"Result=3"});
+    EXPECT_EQ(Latest(list, L"plugin", L"2.1"), 3);
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/GetLatestComponentList_1.xml");
+    EXPECT_EQ(runs[0].m_vecArguments[1], L"/component_latestlist");
+    std::string root = "<AppName ComponentType=\"plugin\" LatestComponentListXMLPath=\"" + WideToUtf8(list) +
+                       "\" Version=\"2.1\">";
+    EXPECT_NE(runs[0].m_strRequest.find(root), std::string::npos) << runs[0].m_strRequest;
+    EXPECT_EQ(runs[0].m_strRequest.find(">App"), std::string::npos);
+
+    std::vector<std::wstring> records = ArchivedRecords();
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records[2], L"PL,CREATE_XML,GetLastComponentList," + CStandInUpdater::WorkFolder() +
+                              L"/GetLatestComponentList_1.xml");
+    EXPECT_EQ(records.back(), L"PL,API_END,GetLastComponentList,3");
+
+    // An empty version is left out; the call goes on.
+    ClearServiceLog();
+    EXPECT_EQ(Latest(list, L"plugin", L""), 3);
+    runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(RequestAttribute(runs[1].m_strRequest, "Version"), "");
+    EXPECT_EQ(runs[1].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/GetLatestComponentList_2.xml");
+}
+
+struct CodeCase
+{
+    const char* label;
+    std::vector<std::string> scenario;
+    int expected;
+    bool resultRead;
+};
+
+TEST_F(ListOperationsTest, ResultCodeComesFromTheResultDocument)
+{
+    const CodeCase cases[] = {
+        {"zero", {"Result=0"}, 0, true},
+        {"blank, digits, letters", {"Result= 12abc"}, 12, true},
+        {"not a number", {"Result=abc"}, 0, true},
+        {"negative", {"Result=-7"}, -7, true},
+        {"no Result attribute", {"LaunchApp=Y"}, 0, true},
+        {"the module's own codes pass through", {"Result=15"}, 15, true},
+        {"wrong root", {"result=wrongroot"}, 20, false},
+        {"malformed", {"result=malformed"}, 20, false},
+        {"lower-case root", {"result=raw", "result_raw=<checkresult Result=\"5\"/>"}, 20, false},
+        {"no result document", {"result=none"}, 20, false},
+        {"empty result document", {"result=raw", "result_raw="}, 20, false},
+    };
+    for (const CodeCase& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        m_updater.SetScenario(c.scenario);
+        EXPECT_EQ(Installed(L"App1", m_folder.Child(L"installed.xml"), L"t"), c.expected);
+        std::vector<std::wstring> records = ArchivedRecords();
+        ASSERT_EQ(records.size(), c.resultRead ? 6u : 5u);
+        EXPECT_EQ(records[3], L"PL,CATCH_XML,GetInstalledComponentList");
+        EXPECT_EQ(records.back(), L"PL,API_END,GetInstalledComponentList," + std::to_wstring(c.expected));
+        EXPECT_TRUE(ListFolder(CStandInUpdater::WorkFolder(), L"RESULT_*").empty()) << "result left behind";
+    }
+}
+
+TEST_F(ListOperationsTest, OldListIsDeletedBeforeTheRun)
+{
+    std::wstring list = m_folder.Child(L"installed.xml");
+    ASSERT_TRUE(WriteFileBytes(list, "old list"));
+    m_updater.SetScenario({"Result=0", "list=none"});
+    EXPECT_EQ(Installed(L"App1", list, L"t"), 0);
+    EXPECT_FALSE(FileExists(list));
+}
+
+TEST_F(ListOperationsTest, UnusableListPathGives15WithoutRunning)
+{
+    ASSERT_TRUE(MakeFolder(m_folder.Child(L"folder.xml")));
+    EXPECT_EQ(Installed(L"App1", m_folder.Child(L"folder.xml"), L"t"), QM_LIST_PATH_UNUSABLE);
+    std::vector<std::wstring> expected = {L"PL,API_CALL,GetInstalledComponentList,App1," +
+                                              m_folder.Child(L"folder.xml") + L",t",
+                                          kVersionRecord, L"PL,API_END,GetInstalledComponentList,15"};
+    EXPECT_EQ(ArchivedRecords(), expected);
+
+    // A list file held open without delete sharing cannot be deleted.
+    std::wstring held = m_folder.Child(L"held.xml");
+    ASSERT_TRUE(WriteFileBytes(held, "in use"));
+    HANDLE handle = ::CreateFileW(PlatformPathForTest(held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(Latest(held, L"t", L"1"), QM_LIST_PATH_UNUSABLE);
+    ::CloseHandle(handle);
+    EXPECT_EQ(ReadFileBytes(held), "in use");
+    EXPECT_TRUE(m_updater.Runs().empty());
+}
+
+TEST_F(ListOperationsTest, MissingUpdaterGives16AfterWritingTheRequest)
+{
+    CVestabelRegistration registration;
+    ASSERT_TRUE(registration.SetPath(PlatformPathForTest(m_folder.Child(L"gone.exe"))));
+    EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NOT_SUPPORTED);
+    std::vector<std::wstring> records = ArchivedRecords();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[1], kVersionRecord);
+    EXPECT_EQ(records[2].substr(0, 17), L"PL,CREATE_XML,Get");
+    EXPECT_EQ(records[3], L"PL,API_END,GetInstalledComponentList,16");
+
+    // A folder registered as the updater is not started either.
+    ASSERT_TRUE(registration.SetPath(PlatformPathForTest(m_folder.Path())));
+    EXPECT_EQ(Latest(m_folder.Child(L"l.xml"), L"t", L"1"), QM_LIST_NOT_SUPPORTED);
+}
+
+TEST_F(ListOperationsTest, NumbersSkipExistingFilesAndFolders)
+{
+    ASSERT_TRUE(CreateFolderPathForTest(CStandInUpdater::WorkFolder()));
+    ASSERT_TRUE(WriteFileBytes(CStandInUpdater::WorkFolder() + L"/App1_1.xml", "left behind"));
+    ASSERT_TRUE(MakeFolder(CStandInUpdater::WorkFolder() + L"/App1_2.xml"));
+    Installed(L"App1", m_folder.Child(L"i.xml"), L"t");
+    Installed(L"App1", m_folder.Child(L"i.xml"), L"t");
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/App1_3.xml");
+    EXPECT_EQ(runs[1].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/App1_4.xml");
+}
+
+TEST_F(ListOperationsTest, ApplicationNameCannotLeaveTheWorkFolder)
+{
+    const std::wstring name = L"..\\..\\x/y:z";
+    EXPECT_EQ(Installed(name, m_folder.Child(L"i.xml"), L"t"), 0);
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/.._.._x_y_z_1.xml");
+    // The request itself keeps the name as the host gave it.
+    EXPECT_NE(runs[0].m_strRequest.find(">" + WideToUtf8(name) + "</AppName>"), std::string::npos);
+}
+
+TEST_F(ListOperationsTest, OverlongRequestPathFailsTheRunCleanly)
+{
+    std::wstring name(300, L'n');
+    EXPECT_EQ(Installed(name, m_folder.Child(L"i.xml"), L"t"), QM_LIST_NOT_SUPPORTED);
+    EXPECT_TRUE(m_updater.Runs().empty());
+}
+
+class TemporaryFolderWithSpaces
+{
+public:
+    explicit TemporaryFolderWithSpaces(const std::wstring& folder)
+    {
+        m_bHad = ::GetEnvironmentVariableW(L"TMP", m_previous, MAX_PATH * 2) != 0;
+        ::SetEnvironmentVariableW(L"TMP", PlatformPathForTest(folder).c_str());
+    }
+    ~TemporaryFolderWithSpaces() { ::SetEnvironmentVariableW(L"TMP", m_bHad ? m_previous : nullptr); }
+
+private:
+    wchar_t m_previous[MAX_PATH * 2] = {};
+    bool m_bHad;
+};
+
+TEST_F(ListOperationsTest, RequestPathWithSpacesIsQuotedWhenItExists)
+{
+    std::wstring spaced = m_folder.Child(L"temp dir");
+    ASSERT_TRUE(MakeFolder(spaced));
+    TemporaryFolderWithSpaces temp(spaced);
+    EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), 0);
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    std::wstring request = spaced + L"/Tavrin_Inc_ZL/Vestabel/App1_1.xml";
+    ASSERT_EQ(runs[0].m_vecArguments.size(), 2u);
+    EXPECT_EQ(runs[0].m_vecArguments[0], request);
+    EXPECT_NE(runs[0].m_strCommandLine.find(L"\"" + request + L"\" /component_installedlist "), std::wstring::npos)
+        << runs[0].m_strCommandLine;
+}
+
+TEST_F(ListOperationsTest, RequestPathWithSpacesIsNotQuotedWhenItWasNotWritten)
+{
+    std::wstring spaced = m_folder.Child(L"temp dir");
+    ASSERT_TRUE(MakeFolder(spaced));
+    // A file where the work folder should be: the request cannot be saved.
+    ASSERT_TRUE(WriteFileBytes(spaced + L"/Tavrin_Inc_ZL", "blocks the folder"));
+    TemporaryFolderWithSpaces temp(spaced);
+    EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NO_RESULT);
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_NE(runs[0].m_strCommandLine.find(L" " + spaced + L"/Tavrin_Inc_ZL/Vestabel/App1_1.xml /component_installedlist "),
+              std::wstring::npos)
+        << runs[0].m_strCommandLine;
+    EXPECT_GT(runs[0].m_vecArguments.size(), 2u) << "the unquoted path falls apart at its space";
+}
+} // namespace

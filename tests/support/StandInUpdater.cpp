@@ -1,0 +1,88 @@
+#include "support/StandInUpdater.h"
+
+#include "support/FileUtilForTest.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+std::wstring CStandInUpdater::WorkFolder()
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"Tavrin_Inc_ZL/Vestabel";
+    for (wchar_t& ch : folder)
+        if (ch == L'\\')
+            ch = L'/';
+    return folder;
+}
+
+std::wstring CStandInUpdater::ExePath() const
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    return path.erase(path.rfind(L'\\') + 1) + L"VestabelStandIn.exe";
+}
+
+CStandInUpdater::CStandInUpdater(const std::vector<std::string>& scenario)
+{
+    RemoveFolderTree(WorkFolder());
+    EXPECT_TRUE(MakeFolder(m_folder.Child(L"runs")));
+    EXPECT_TRUE(m_registration.SetPath(ExePath()));
+    SetScenario(scenario);
+    std::wstring scenarioPath = PlatformPathForTest(m_folder.Child(L"scenario.txt"));
+    // The module starts the updater from this process, so the child inherits the variable.
+    ::SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", scenarioPath.c_str());
+}
+
+CStandInUpdater::~CStandInUpdater()
+{
+    ::SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", nullptr);
+    RemoveFolderTree(WorkFolder());
+}
+
+void CStandInUpdater::SetScenario(const std::vector<std::string>& scenario)
+{
+    std::string text = "record_folder=" + WideToUtf8(PlatformPathForTest(m_folder.Child(L"runs"))) + "\n";
+    for (const std::string& line : scenario)
+        text += line + "\n";
+    EXPECT_TRUE(WriteFileBytes(m_folder.Child(L"scenario.txt"), text));
+}
+
+std::vector<StandInRun> CStandInUpdater::Runs() const
+{
+    std::vector<StandInRun> runs;
+    for (int n = 1;; ++n)
+    {
+        std::wstring stem = m_folder.Child(L"runs/run_" + std::to_wstring(n));
+        if (!FileExists(stem + L"_commandline.txt"))
+            break;
+        std::wstring text = Utf8ToWide(ReadFileBytes(stem + L"_commandline.txt"));
+        StandInRun run;
+        size_t lineEnd = text.find(L"\r\n");
+        run.m_strCommandLine = text.substr(0, lineEnd);
+        size_t at = lineEnd + 2;
+        while (at < text.size())
+        {
+            size_t end = text.find(L"\r\n", at);
+            std::wstring line = text.substr(at, end - at);
+            at = end + 2;
+            if (line.compare(0, 4, L"argv") == 0)
+                run.m_vecArguments.push_back(line.substr(line.find(L'=') + 1));
+        }
+        run.m_strRequest = ReadFileBytes(stem + L"_request.xml");
+        runs.push_back(run);
+    }
+    return runs;
+}
+
+std::string RequestAttribute(const std::string& request, const std::string& name)
+{
+    std::string needle = " " + name + "=\"";
+    size_t start = request.find(needle);
+    if (start == std::string::npos)
+        return std::string();
+    start += needle.size();
+    return request.substr(start, request.find('"', start) - start);
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The stand-in updater registered as the service's updater for one test, with its
+// scenario file and a folder where it records every run it makes.
+
+#include "support/RegistryForTest.h"
+#include "support/TempFolder.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+struct StandInRun
+{
+    std::wstring m_strCommandLine;
+    std::vector<std::wstring> m_vecArguments; // argv[1..]
+    std::string m_strRequest;                 // the request document's bytes; empty when none existed
+};
+
+class CStandInUpdater
+{
+public:
+    // Registers VestabelStandIn.exe from the test program's folder; scenario lines as "key=value".
+    explicit CStandInUpdater(const std::vector<std::string>& scenario = {});
+    ~CStandInUpdater();
+
+    void SetScenario(const std::vector<std::string>& scenario);
+    std::vector<StandInRun> Runs() const;
+    std::wstring ExePath() const;
+
+    // The module's work folder for requests, emptied at construction ("/" form).
+    static std::wstring WorkFolder();
+
+private:
+    CVestabelRegistration m_registration;
+    CTempFolder m_folder;
+};
+
+// The stand-in's folder copy of an attribute value from a request document ("" when absent).
+std::string RequestAttribute(const std::string& request, const std::string& name);

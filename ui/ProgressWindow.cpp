@@ -1,0 +1,267 @@
+#include "ui/ProgressWindow.h"
+
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "ui/ModuleInstance.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace
+{
+// The finish code that keeps the results the records set.
+constexpr std::int32_t kKeepResultsCode = 14;
+constexpr std::int32_t kNotRunCode = 16;
+// A hung or foreign updater window must not hold the host's thread.
+constexpr UINT kCancelTimeoutMs = 3000;
+
+// The host's callback returns a one-byte boolean; only its low 8 bits count.
+using QMProgressCallbackByte = unsigned char(__stdcall*)(int, int, const wchar_t*, unsigned, unsigned,
+                                                         unsigned long long, unsigned long long);
+
+const wchar_t* TypeName(std::uint32_t type)
+{
+    switch (type)
+    {
+    case QM_PROGRESS_DOWNLOAD: return L"TYPE_DOWNLOAD";
+    case QM_PROGRESS_EXTRACT: return L"TYPE_EXTRACT";
+    case QM_PROGRESS_DELETE: return L"TYPE_DELETE";
+    case QM_PROGRESS_UPDATE: return L"TYPE_UPDATE";
+    default: return L"TYPE_ADD";
+    }
+}
+
+QMProgressContext* ContextOf(HWND window)
+{
+    return reinterpret_cast<QMProgressContext*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+void SaveActionList(QMProgressContext& context)
+{
+    context.m_actionList.Save(context.m_strActionListPath.c_str());
+}
+
+void RelayCancel(QMProgressContext& context)
+{
+    if (!context.m_bCancelRequested || context.m_hUpdaterWnd == nullptr)
+        return;
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(context.m_hUpdaterWnd, WM_QM_CANCEL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                          kCancelTimeoutMs, &ignored);
+}
+
+void ReportProgress(QMProgressContext& context, const QMProgressData& record)
+{
+    if (context.m_pfnCallback == nullptr)
+        return;
+    int percent = ComputeProgressPercent(record);
+    auto callback = reinterpret_cast<QMProgressCallbackByte>(context.m_pfnCallback);
+    unsigned char goOn = callback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
+                                  record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
+                                  record.m_nBytesTotal);
+
+    if (record.m_nType == QM_PROGRESS_DOWNLOAD)
+    {
+        if (percent != context.m_nLastPercent)
+        {
+            context.m_nLastPercent = percent;
+            if (percent % 10 == 0)
+                WriteServiceLog(kServiceLogSource, L"CATCH_MSG",
+                                JoinLogFields({L"UpdateComponents", TypeName(record.m_nType), std::to_wstring(percent)}));
+        }
+    }
+    else
+    {
+        WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", TypeName(record.m_nType)}));
+    }
+    if (goOn == 0)
+        context.m_bCancelRequested = true;
+}
+} // namespace
+
+bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContext& context,
+                            QMProgressCallback callback)
+{
+    context.m_strActionListPath = actionListPath;
+    if (context.m_actionList.Load(actionListPath) != QM_ACTIONLIST_LOADED)
+        return false;
+    SetAllComponentResults(context, 0);
+    if (callback != nullptr)
+        context.m_pfnCallback = callback;
+    return true;
+}
+
+HWND CreateProgressWindow(QMProgressContext& context)
+{
+    if (context.m_hProgressWnd != nullptr)
+        return context.m_hProgressWnd;
+    HINSTANCE module = GetModuleInstance();
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = ProgressWindowProc;
+    windowClass.hInstance = module;
+    windowClass.lpszClassName = kProgressWindowClass;
+    // Another call of this process may have registered it already; that registration serves.
+    if (!::RegisterClassW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        return nullptr;
+
+    HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kProgressWindowClass, L"", WS_DISABLED,
+                                    ::GetSystemMetrics(SM_CXFULLSCREEN) / 2, ::GetSystemMetrics(SM_CYFULLSCREEN) / 2,
+                                    CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, &context);
+    if (window == nullptr)
+    {
+        ::UnregisterClassW(kProgressWindowClass, module);
+        return nullptr;
+    }
+    context.m_hProgressWnd = window;
+    ::ShowWindow(window, SW_HIDE);
+    ::UpdateWindow(window);
+    return window;
+}
+
+void RunProgressMessageLoop(QMProgressContext& context)
+{
+    // A WM_QUIT that is not ours (the host is shutting down) must not strand the window:
+    // keep pumping until it has closed and hand the host's quit back afterwards.
+    bool hostQuit = false;
+    WPARAM hostExitCode = 0;
+    MSG message = {};
+    while (!context.m_bClosed)
+    {
+        BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
+        if (got == -1)
+            break;
+        if (got == 0)
+        {
+            if (context.m_bClosed)
+                break;
+            hostQuit = true;
+            hostExitCode = message.wParam;
+            continue;
+        }
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    if (!context.m_bClosed && context.m_hProgressWnd != nullptr)
+        ::DestroyWindow(context.m_hProgressWnd);
+    // Drop our own quit message so that it does not end a loop of the host.
+    MSG ours = {};
+    ::PeekMessageW(&ours, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
+    if (hostQuit)
+        ::PostQuitMessage(static_cast<int>(hostExitCode));
+}
+
+LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE)
+    {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        if (create->lpCreateParams == nullptr)
+            return 0;
+        ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+    QMProgressContext* context = ContextOf(window);
+    if (context == nullptr)
+        return 0;
+    switch (message)
+    {
+    case WM_DESTROY:
+        context->m_bClosed = true;
+        ::PostQuitMessage(0);
+        return 0;
+    case WM_COPYDATA:
+        OnProgressData(window, *context, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        return 0;
+    case WM_QM_SAVE_AND_CLOSE:
+        SaveActionList(*context);
+        ::DestroyWindow(window);
+        return 0;
+    case WM_QM_CHECK_DONE:
+        context->m_nLaunchFlag = static_cast<int>(lParam);
+        ::DestroyWindow(window);
+        WriteServiceLog(kServiceLogSource, L"CATCH_MSG", L"LaunchCheck");
+        return 0;
+    default:
+        return ::DefWindowProcW(window, message, wParam, lParam);
+    }
+}
+
+void OnProgressData(HWND window, QMProgressContext& context, const COPYDATASTRUCT* copy)
+{
+    // Any process on the desktop can send this: read nothing outside a whole record.
+    if (copy == nullptr || copy->cbData != sizeof(QMProgressData) || copy->lpData == nullptr)
+        return;
+    QMProgressData record;
+    std::memcpy(&record, copy->lpData, sizeof(record));
+    record.m_szComponentId[kComponentIdUnits - 1] = L'\0';
+
+    if (copy->dwData == QM_COPYDATA_PROGRESS && record.m_nType <= QM_PROGRESS_ADD)
+    {
+        if (record.m_nType == QM_PROGRESS_FINISH)
+        {
+            if (record.m_nCode != kKeepResultsCode)
+                SetAllComponentResults(context, record.m_nCode);
+            SaveActionList(context);
+            ::DestroyWindow(window);
+        }
+        else
+        {
+            context.m_hUpdaterWnd = UpdaterWindowOf(record);
+            if (record.m_nCode != 0)
+                context.m_actionList.SetResult(record.m_szComponentId, std::to_wstring(record.m_nCode));
+            ReportProgress(context, record);
+        }
+    }
+    RelayCancel(context);
+}
+
+void SetAllComponentResults(QMProgressContext& context, int code)
+{
+    std::wstring text = std::to_wstring(code);
+    for (const std::wstring& id : context.m_actionList.GetComponentIDs())
+        context.m_actionList.SetResult(id, text);
+}
+
+int ComputeProgressPercent(const QMProgressData& record)
+{
+    if (record.m_nType == QM_PROGRESS_DOWNLOAD)
+    {
+        if (record.m_nBytesTotal == 0)
+            return 0;
+        double percent = static_cast<double>(record.m_nBytesDone) * 100.0 / static_cast<double>(record.m_nBytesTotal);
+        // Truncated toward zero; only the low 32 bits of the whole number count.
+        double low = std::fmod(std::trunc(percent), 4294967296.0);
+        return static_cast<int>(static_cast<std::uint32_t>(low));
+    }
+    if (record.m_nItemsTotal == 0)
+        return 0;
+    return static_cast<int>(static_cast<std::uint64_t>(record.m_nItemsDone) * 100u / record.m_nItemsTotal);
+}
+
+void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass)
+{
+    QMProgressData record = {};
+    HWND sender = senderClass.empty() ? nullptr : ::FindWindowW(senderClass.c_str(), nullptr);
+    record.m_hUpdaterWnd = static_cast<std::uint32_t>(reinterpret_cast<ULONG_PTR>(sender));
+    record.m_nType = QM_PROGRESS_FINISH;
+    componentId.copy(record.m_szComponentId, kComponentIdUnits - 1);
+    record.m_nCode = kNotRunCode;
+
+    COPYDATASTRUCT copy = {};
+    copy.dwData = QM_COPYDATA_PROGRESS;
+    copy.cbData = sizeof(record);
+    copy.lpData = &record;
+    ::SendMessageW(progressWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+}
+
+bool IsProgressWindowOf(HWND window, DWORD threadId)
+{
+    if (window == nullptr || !::IsWindow(window))
+        return false;
+    if (::GetWindowThreadProcessId(window, nullptr) != threadId)
+        return false;
+    wchar_t className[64] = {};
+    ::GetClassNameW(window, className, 64);
+    return wcscmp(className, kProgressWindowClass) == 0;
+}

@@ -1,0 +1,56 @@
+#pragma once
+// The hidden progress window of a launch check or component update: it runs on the host's
+// calling thread, takes the updater's progress records, keeps the per-component results,
+// calls the host's progress callback, relays a cancel request to the updater and saves the
+// action list when the updater reports the end of its work.
+
+#include "actionlist/QMActionListXML.h"
+#include "api/Pellorin.h"
+#include "ui/QMProgressData.h"
+
+#include <windows.h>
+
+#include <string>
+
+struct QMProgressContext
+{
+    bool m_bCancelRequested = false;
+    // Starts at "may go on starting": only the worker's done message sets another value.
+    int m_nLaunchFlag = QM_STATE_GO_ON;
+    HWND m_hProgressWnd = nullptr;
+    HWND m_hUpdaterWnd = nullptr;
+    std::wstring m_strActionListPath;
+    CQMActionListXML m_actionList;
+    QMProgressCallback m_pfnCallback = nullptr;
+    int m_nLastPercent = 100;
+    // Set when the window is destroyed, whatever closed it.
+    bool m_bClosed = false;
+};
+
+// Loads the action list into the context with every result "0"; false when it cannot be loaded.
+bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContext& context,
+                            QMProgressCallback callback);
+
+// The context's window, created (message-only, hidden) on the first call; null on failure.
+HWND CreateProgressWindow(QMProgressContext& context);
+
+// Dispatches the thread's messages until the context's window has closed.
+void RunProgressMessageLoop(QMProgressContext& context);
+
+LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Handles one WM_COPYDATA. Records of the wrong size or without data are ignored.
+void OnProgressData(HWND window, QMProgressContext& context, const COPYDATASTRUCT* copy);
+
+// Sets the result of every component to code in decimal.
+void SetAllComponentResults(QMProgressContext& context, int code);
+
+// The percentage a record reports: bytes for downloads, items otherwise; 0 for a zero total.
+int ComputeProgressPercent(const QMProgressData& record);
+
+// Sends a finish record with code 16 to the given progress window. The updater window of
+// the record is the one found by senderClass (none for an empty name).
+void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass);
+
+// True when window is still a progress window of the given thread.
+bool IsProgressWindowOf(HWND window, DWORD threadId);
