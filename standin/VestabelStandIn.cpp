@@ -23,8 +23,8 @@
 //   crash=1                                           end at once with exit code 3, writing nothing
 //
 // The component-update side (progress records, cancel) is described in ProgressSession.h.
-// Two internal switches serve the helper processes: "/hold_ui_mutex <ms>" and
-// "/post_decision <lParam> <delay ms>".
+// Internal switches serve the helper processes: "/hold_mutex <name> <ms>" and
+// "/post_decision <lParam> <delay ms>". Tests use "/hold_mutex" to play another instance.
 
 #include "ProgressSession.h"
 #include "Scenario.h"
@@ -87,9 +87,9 @@ void StartHelper(const std::wstring& arguments)
     }
 }
 
-int HoldUiMutex(DWORD milliseconds)
+int HoldMutex(const wchar_t* name, DWORD milliseconds)
 {
-    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, kVestabelUIMutexName);
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, name);
     ::Sleep(milliseconds);
     if (mutex != nullptr)
         ::CloseHandle(mutex);
@@ -146,8 +146,8 @@ void WriteList(const CStandInScenario& scenario, const std::string& request, con
 int wmain(int argc, wchar_t** argv)
 {
     std::wstring requestPath = argc > 1 ? argv[1] : L"";
-    if (requestPath == L"/hold_ui_mutex" && argc > 2)
-        return HoldUiMutex(static_cast<DWORD>(_wtoi(argv[2])));
+    if (requestPath == L"/hold_mutex" && argc > 3)
+        return HoldMutex(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     if (requestPath == L"/post_decision" && argc > 3)
         return PostDecision(_wtoi(argv[2]), static_cast<DWORD>(_wtoi(argv[3])));
 
@@ -186,7 +186,7 @@ int wmain(int argc, wchar_t** argv)
     long uiMutex = scenario.GetNumber("ui_mutex_ms", 0);
     if (uiMutex > 0)
     {
-        StartHelper(L"/hold_ui_mutex " + std::to_wstring(uiMutex));
+        StartHelper(L"/hold_mutex " + std::wstring(kVestabelUIMutexName) + L" " + std::to_wstring(uiMutex));
         // Return only once the helper holds it, so that the module sees it when this process ends.
         for (int i = 0; i < 500; ++i)
         {

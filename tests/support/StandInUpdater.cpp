@@ -38,8 +38,43 @@ CStandInUpdater::CStandInUpdater(const std::vector<std::string>& scenario)
 
 CStandInUpdater::~CStandInUpdater()
 {
+    for (HANDLE holder : m_vecHolders)
+    {
+        ::TerminateProcess(holder, 0);
+        ::WaitForSingleObject(holder, 5000);
+        ::CloseHandle(holder);
+    }
     ::SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", nullptr);
     RemoveFolderTree(WorkFolder());
+}
+
+bool CStandInUpdater::HoldMutexElsewhere(const std::wstring& name, unsigned milliseconds)
+{
+    std::wstring exe = ExePath();
+    std::wstring commandLine = L"\"" + exe + L"\" /hold_mutex " + name + L" " + std::to_wstring(milliseconds);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    ::CloseHandle(process.hThread);
+    m_vecHolders.push_back(process.hProcess);
+    for (int i = 0; i < 500; ++i)
+    {
+        HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+        if (mutex != nullptr)
+        {
+            ::CloseHandle(mutex);
+            return true;
+        }
+        ::Sleep(10);
+    }
+    return false;
+}
+
+std::string CStandInUpdater::Events(int run) const
+{
+    return ReadFileBytes(m_folder.Child(L"runs/run_" + std::to_wstring(run) + L"_events.txt"));
 }
 
 void CStandInUpdater::SetScenario(const std::vector<std::string>& scenario)

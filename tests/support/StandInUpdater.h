@@ -30,7 +30,14 @@ public:
     // The module's work folder for requests, emptied at construction ("/" form).
     static std::wstring WorkFolder();
 
+    // Another process holds the named mutex for the given time; returns once it does.
+    // The process is ended when this object goes.
+    bool HoldMutexElsewhere(const std::wstring& name, unsigned milliseconds);
+    // The events of a component-update run ("record 1 cancels 0", "finish 2 cancels 1").
+    std::string Events(int run) const;
+
 private:
+    std::vector<HANDLE> m_vecHolders;
     CVestabelRegistration m_registration;
     CTempFolder m_folder;
 };

@@ -1,0 +1,207 @@
+#include "host/HostWindowsForTest.h"
+#include "host/PellorinModule.h"
+
+#include "support/FileUtilForTest.h"
+#include "support/ServiceLogReader.h"
+#include "support/StandInUpdater.h"
+#include "support/TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+class LaunchCheckTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ClearServiceLog();
+        ASSERT_TRUE(m_module.Loaded());
+    }
+    void TearDown() override { ClearServiceLog(); }
+
+    int Run(const wchar_t* app = L"App1", int initial = -1)
+    {
+        int state = initial;
+        EXPECT_TRUE(m_module.m_pfnLaunchCheck(app, &state));
+        return state;
+    }
+    std::vector<std::wstring> Switches()
+    {
+        std::vector<std::wstring> switches;
+        for (const StandInRun& run : m_updater.Runs())
+            switches.push_back(run.m_vecArguments.size() > 1 ? run.m_vecArguments[1] : L"");
+        return switches;
+    }
+
+    CStandInUpdater m_updater;
+    CPellorinModule m_module;
+};
+
+const std::vector<std::wstring> kCheckOnly = {L"/check_app_update_qm"};
+const std::vector<std::wstring> kCheckAndUpdate = {L"/check_app_update_qm", L"/update_app"};
+
+TEST_F(LaunchCheckTest, YesLetsTheHostStartWithOneRun)
+{
+    m_updater.SetScenario({"LaunchApp=Y"});
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Switches(), kCheckOnly);
+
+    std::wstring request = CStandInUpdater::WorkFolder() + L"/App1_1.xml";
+    std::vector<std::wstring> expected = {L"PL,API_CALL,LaunchCheck,App1",
+                                          L"PL,CHECK_VERSION,-,1.1.0.13",
+                                          L"PL,CREATE_XML,LaunchCheck," + request,
+                                          L"PL,CATCH_XML,LaunchCheck",
+                                          L"PL,CATCH_XML,-," + CStandInUpdater::WorkFolder() + L"/RESULT_App1_1.xml",
+                                          L"PL,CATCH_MSG,LaunchCheck",
+                                          L"PL,API_END,LaunchCheck,1"};
+    std::vector<std::wstring> archives = ArchiveNames();
+    ASSERT_EQ(archives.size(), 1u);
+    EXPECT_EQ(ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]), expected);
+    EXPECT_NE(m_updater.Runs()[0].m_strRequest.find(">App1</AppName>"), std::string::npos);
+}
+
+struct SequenceCase
+{
+    const char* label;
+    std::vector<std::string> scenario;
+    int state;
+    std::vector<std::wstring> switches;
+};
+
+TEST_F(LaunchCheckTest, DecisionSequences)
+{
+    const SequenceCase cases[] = {
+        {"N on the check", {"LaunchApp=N"}, 1, kCheckOnly},
+        {"no usable result", {"result=none"}, 1, kCheckOnly},
+        {"lower-case y", {"LaunchApp=y"}, 1, kCheckOnly},
+        {"crashed check", {"crash=1"}, 1, kCheckOnly},
+        {"R, then Y", {"LaunchApp=R", "update_app.LaunchApp=Y"}, 1, kCheckAndUpdate},
+        {"R, then N holds the host back", {"LaunchApp=R", "update_app.LaunchApp=N"}, 0, kCheckAndUpdate},
+        {"R, then R", {"LaunchApp=R"}, 1, kCheckAndUpdate},
+        {"R, then nothing", {"LaunchApp=R", "update_app.result=none"}, 1, kCheckAndUpdate},
+    };
+    for (const SequenceCase& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        CStandInUpdater updater(c.scenario);
+        ClearServiceLog();
+        EXPECT_EQ(Run(), c.state);
+        std::vector<std::wstring> switches;
+        std::vector<StandInRun> runs = updater.Runs();
+        for (const StandInRun& run : runs)
+            switches.push_back(run.m_vecArguments.size() > 1 ? run.m_vecArguments[1] : L"");
+        EXPECT_EQ(switches, c.switches);
+        if (runs.size() == 2)
+            EXPECT_EQ(runs[1].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/App1_2.xml");
+        // State 0 is not archived; its records wait in the current file.
+        EXPECT_EQ(ArchiveNames().empty(), c.state == 0);
+    }
+}
+
+TEST_F(LaunchCheckTest, RestartWithProcessInfoWaitsForAnotherProcessesDecision)
+{
+    const struct
+    {
+        const char* decision;
+        int state;
+        std::vector<std::wstring> switches;
+    } cases[] = {{"4", 0, kCheckAndUpdate}, {"3", 1, kCheckOnly}, {"0", 1, kCheckOnly}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.decision);
+        CStandInUpdater updater({"LaunchApp=R", "ProcessInfo=setup.exe 4711", "update_app.LaunchApp=N",
+                                 std::string("decision=") + c.decision, "decision_delay_ms=200"});
+        int state = Run();
+        std::vector<std::wstring> switches;
+        for (const StandInRun& run : updater.Runs())
+            switches.push_back(run.m_vecArguments[1]);
+        if (switches.size() == 1 && c.state == 0)
+            GTEST_SKIP() << "no decision window: without an X display Wine creates no top-level window";
+        EXPECT_EQ(state, c.state);
+        EXPECT_EQ(switches, c.switches);
+    }
+}
+
+TEST_F(LaunchCheckTest, MissingUpdaterLetsTheHostStart)
+{
+    CVestabelRegistration registration;
+    ASSERT_TRUE(registration.SetPath(L"C:\\no\\such\\updater.exe"));
+    EXPECT_EQ(Run(L"App1", 7), 1);
+}
+
+TEST_F(LaunchCheckTest, NotRegisteredLeavesTheStateAlone)
+{
+    CVestabelRegistration none;
+    int state = 7;
+    EXPECT_FALSE(m_module.m_pfnLaunchCheck(L"App1", &state));
+    EXPECT_EQ(state, 7);
+}
+
+TEST_F(LaunchCheckTest, HostWindowsAreDisabledDuringTheCheckAndRestoredAfter)
+{
+    CHostWindow main(true, true), disabled(true, false), hidden(false, true);
+    if (main.Handle() == nullptr)
+        GTEST_SKIP() << "no top-level windows: Wine needs an X display";
+    ::SetForegroundWindow(main.Handle());
+    m_updater.SetScenario({"LaunchApp=Y", "delay_ms=1500"});
+
+    std::atomic<int> mainEnabledDuring{-1}, hiddenEnabledDuring{-1};
+    std::thread watcher([&] {
+        ::Sleep(700);
+        mainEnabledDuring = main.Enabled() ? 1 : 0;
+        hiddenEnabledDuring = hidden.Enabled() ? 1 : 0;
+    });
+    // The foreground goes elsewhere meanwhile; the check gives it back.
+    CHostWindow other(true, true);
+    ::SetForegroundWindow(other.Handle());
+    ::SetForegroundWindow(main.Handle());
+    EXPECT_EQ(Run(), 1);
+    watcher.join();
+
+    EXPECT_EQ(mainEnabledDuring, 0);
+    EXPECT_EQ(hiddenEnabledDuring, 1) << "a hidden window is not touched";
+    EXPECT_TRUE(main.Enabled());
+    EXPECT_FALSE(disabled.Enabled()) << "a window disabled before stays disabled";
+    EXPECT_FALSE(hidden.Visible());
+    EXPECT_TRUE(other.Enabled());
+    EXPECT_EQ(::GetForegroundWindow(), main.Handle());
+}
+
+TEST_F(LaunchCheckTest, BusyInstanceShowsTheBusyMessageAndStartsNothing)
+{
+    CHostWindow main(true, true);
+    if (main.Handle() == nullptr)
+        GTEST_SKIP() << "no top-level windows: Wine needs an X display";
+    ASSERT_TRUE(m_updater.HoldMutexElsewhere(L"Tavrin_Inc_ZL_QM_PL_v1", 60000));
+    m_updater.SetScenario({"LaunchApp=N"});
+
+    std::wstring shownText;
+    std::atomic<bool> mainDisabledWhileShown{false};
+    std::thread user([&] {
+        HWND box = WaitForDialog(L"Busy App", 10000);
+        if (box == nullptr)
+            return;
+        wchar_t text[1024] = {};
+        ::GetDlgItemTextW(box, 2001, text, 1024);
+        shownText = text;
+        mainDisabledWhileShown = !main.Enabled();
+        ::PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    });
+    int state = Run(L"Busy App", 0);
+    user.join();
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(shownText,
+              L"Si sta installando altro software.\nAl termine dell'installazione, confermare l'ultima versione.");
+    EXPECT_TRUE(mainDisabledWhileShown);
+    EXPECT_TRUE(main.Enabled());
+    EXPECT_TRUE(m_updater.Runs().empty());
+}
+} // namespace
