@@ -31,6 +31,11 @@ private:
 bool SaveDOMDocumentReplacing(IXMLDOMDocument* document, const std::wstring& path)
 {
     std::wstring target = ToPlatformPath(path);
+    // A read-only target stays as it is, as with a direct write; Wine's rename would replace it.
+    DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
+        return false;
+
     std::wstring folder = ToPlatformPath(GetParentFolder(path));
     if (folder.empty())
         folder = L".";
