@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <cctype>
+
 namespace
 {
 std::wstring Quoted(const wchar_t* text)
@@ -90,4 +92,22 @@ bool RunningUnderWine()
 {
     HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+std::string NestedElements(int depth, const std::string& startTag, const std::string& name)
+{
+    std::string text;
+    for (int i = 0; i < depth; ++i)
+        text += startTag;
+    for (int i = 0; i < depth; ++i)
+        text += "</" + name + ">";
+    return text;
+}
+
+std::string ParamName(const char* what)
+{
+    std::string name;
+    for (const char* ch = what; *ch != '\0'; ++ch)
+        name += isalnum(static_cast<unsigned char>(*ch)) ? *ch : '_';
+    return name;
 }

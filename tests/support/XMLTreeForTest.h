@@ -20,6 +20,12 @@ std::wstring WithoutDeclaration(const std::wstring& text);
 // True when bytes are valid UTF-8 (a byte-order mark allowed).
 bool IsValidUtf8(const std::string& bytes);
 
+// depth start tags, then as many end tags of name.
+std::string NestedElements(int depth, const std::string& startTag, const std::string& name);
+
+// A test name for a table row from its description ("root without children" -> root_without_children).
+std::string ParamName(const char* what);
+
 // True when the tests run under Wine, whose DOM differs from Windows' in places.
 bool RunningUnderWine();
 

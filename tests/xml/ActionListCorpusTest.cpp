@@ -5,6 +5,7 @@
 
 #include "support/FileUtilForTest.h"
 #include "support/TempFolder.h"
+#include "support/XMLTreeForTest.h"
 #include "xml/ActionListForTest.h"
 
 #include <gtest/gtest.h>
@@ -84,16 +85,6 @@ void AddMutations(std::vector<Sample>& corpus, const std::string& seed, bool res
     }
 }
 
-std::string Nested(int depth)
-{
-    std::string text;
-    for (int i = 0; i < depth; ++i)
-        text += "<C ID=\"a\" Action=\"b\">";
-    for (int i = 0; i < depth; ++i)
-        text += "</C>";
-    return text;
-}
-
 std::vector<Sample> BuildCorpus()
 {
     std::vector<Sample> corpus;
@@ -112,7 +103,7 @@ std::vector<Sample> BuildCorpus()
         {"invalid UTF-8", head + "<Component ID=\"\xC3\x28\" Action=\"x\"/>" + tail},
         {"overlong UTF-8", head + "<Component ID=\"\xC0\xBC\" Action=\"x\"/>" + tail},
         {"control character", head + "<Component ID=\"a\x01\" Action=\"x\"/>" + tail},
-        {"deep nesting", head + Nested(2000) + tail},
+        {"deep nesting", head + NestedElements(2000, "<C ID=\"a\" Action=\"b\">", "C") + tail},
         {"megabyte value", head + "<Component ID=\"" + std::string(1 << 20, 'i') + "\" Action=\"x\"/>" + tail},
         {"namespaced root", "<x:ActionList xmlns:x=\"urn:x\"><Component ID=\"a\" Action=\"b\"/></x:ActionList>"},
         {"second root", head + "<Component ID=\"a\" Action=\"x\"/>" + tail + "<ActionList/>"},

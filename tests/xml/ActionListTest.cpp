@@ -86,12 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusedList{"CDATA in a component",
                     L"<ActionList><Component ID=\"x\" Action=\"y\"><![CDATA[z]]></Component></ActionList>",
                     QM_ACTIONLIST_UNREADABLE}),
-    [](const ::testing::TestParamInfo<RefusedList>& info) {
-        std::string name;
-        for (char ch : std::string(info.param.what))
-            name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-        return name;
-    });
+    [](const ::testing::TestParamInfo<RefusedList>& info) { return ParamName(info.param.what); });
 
 TEST_F(ActionListTest, AbsentRootAttributesKeepTheModelsValues)
 {

@@ -30,16 +30,6 @@ protected:
     CTempFolder m_folder;
 };
 
-std::string Nested(int depth)
-{
-    std::string text;
-    for (int i = 0; i < depth; ++i)
-        text += "<e>";
-    for (int i = 0; i < depth; ++i)
-        text += "</e>";
-    return text;
-}
-
 TEST(XMLParser, OneParserForTheProcess)
 {
     CXMLParser* parser = GetXMLParser();
@@ -101,17 +91,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"Latin-1 bytes declared UTF-8", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><r a=\"caf\xE9\"/>"},
         BadInput{"UTF-16 bytes without a byte-order mark declared UTF-8",
                  std::string("<\0r\0/\0>\0", 8)},
-        BadInput{"nested deeper than the tree allows", Nested(257)}),
-    [](const ::testing::TestParamInfo<BadInput>& info) {
-        std::string name;
-        for (char ch : std::string(info.param.what))
-            name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-        return name;
-    });
+        BadInput{"nested deeper than the tree allows", NestedElements(257, "<e>", "e")}),
+    [](const ::testing::TestParamInfo<BadInput>& info) { return ParamName(info.param.what); });
 
 TEST_F(XMLParserLoadTest, NestingUpToTheLimitLoads)
 {
-    std::unique_ptr<CXMLDocument> document = LoadBytes(Nested(256));
+    std::unique_ptr<CXMLDocument> document = LoadBytes(NestedElements(256, "<e>", "e"));
     ASSERT_NE(document, nullptr);
     int depth = 0;
     for (const CXMLNode* node = document->m_pRoot; node != nullptr; node = node->GetChild(0))

@@ -133,12 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                        root->AddAttribute(NewXMLText(L"t"));
                        return static_cast<CXMLNode*>(NewXMLDocument(root));
                    }}),
-    [](const ::testing::TestParamInfo<Unwritable>& info) {
-        std::string name;
-        for (char ch : std::string(info.param.what))
-            name += isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-        return name;
-    });
+    [](const ::testing::TestParamInfo<Unwritable>& info) { return ParamName(info.param.what); });
 
 TEST(XMLParserGetXML, NamesThatAreNotXMLNamesAreRefused)
 {
@@ -266,9 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                      OPEN_EXISTING, 0, nullptr);
                          return std::function<void()>([file] { ::CloseHandle(file); });
                      }}),
-    [](const ::testing::TestParamInfo<LockedTarget>& info) {
-        return info.index == 0 ? std::string("ReadOnly") : std::string("HeldOpen");
-    });
+    [](const ::testing::TestParamInfo<LockedTarget>& info) { return ParamName(info.param.what); });
 
 TEST_F(XMLParserSaveTest, FolderInPlaceOfTheFileGivesFalse)
 {
