@@ -66,6 +66,7 @@ void CQMActionListXML::ParseComponents(CXMLNode* root)
     std::unordered_map<std::wstring, size_t> firstByID;
     const int count = root != nullptr ? root->GetChildCount() : 0;
     components.reserve(count);
+    firstByID.reserve(count);
     for (int i = 0; i < count; ++i)
     {
         const CXMLElement* element = dynamic_cast<const CXMLElement*>(root->GetChild(i));
