@@ -5,6 +5,9 @@
 //   <ActionList ParentAppName="..." ComponentType="...">
 //        <Component ID="..." Action="..." Path="..." Version="..." Result="..."/>
 //   </ActionList>
+//
+// Components are written one a line, indented by five spaces; "Result" holds the decimal
+// result code that the module records while an update runs.
 
 #include "xml/XMLNode.h"
 

@@ -226,17 +226,6 @@ TEST_F(ActionListTest, LoadingAgainReplacesTheComponents)
     EXPECT_TRUE(model.GetComponentIDs().empty());
 }
 
-TEST_F(ActionListTest, CreateDocumentBuildsTheWholeModel)
-{
-    CQMActionListXML model;
-    ASSERT_EQ(LoadText(model, kTwoComponents), QM_ACTIONLIST_LOADED);
-    std::unique_ptr<CXMLDocument> document(model.CreateDocument());
-    EXPECT_EQ(DescribeTree(document.get()),
-              L"D{E:ActionList[ParentAppName=\"App\" ComponentType=\"Plugin\"]{"
-              L"E:Component[ID=\"a\" Action=\"Update\" Path=\"p\" Version=\"1\" Result=\"r\"]{},"
-              L"E:Component[ID=\"b\" Action=\"Add\"]{}}}");
-}
-
 TEST_F(ActionListTest, SaveReportsZeroAndLeavesNothingWhenItCannotWrite)
 {
     CQMActionListXML model;
