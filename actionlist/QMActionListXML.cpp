@@ -1,0 +1,141 @@
+#include "actionlist/QMActionListXML.h"
+
+#include "sys/NoThrow.h"
+#include "xml/XMLElement.h"
+#include "xml/XMLParser.h"
+
+#include <memory>
+
+namespace
+{
+const wchar_t kRootName[] = L"ActionList";
+const wchar_t kComponentName[] = L"Component";
+const wchar_t kParentAppName[] = L"ParentAppName";
+const wchar_t kComponentType[] = L"ComponentType";
+const wchar_t* const kFieldNames[QM_COMPONENT_FIELD_COUNT] = {L"ID", L"Action", L"Path", L"Version", L"Result"};
+
+// The attribute's value, or empty when it is missing or has none.
+std::wstring AttributeValue(const CXMLElement& element, const wchar_t* name)
+{
+    const CXMLNode* attribute = element.FindAttribute(name);
+    const std::wstring* value = attribute != nullptr ? attribute->GetValueString() : nullptr;
+    return value != nullptr ? *value : std::wstring();
+}
+
+void CopyAttributeIfPresent(const CXMLElement& element, const wchar_t* name, std::wstring& target)
+{
+    if (element.FindAttribute(name) != nullptr)
+        target = AttributeValue(element, name);
+}
+
+void AddAttribute(CXMLElement& element, const wchar_t* name, const std::wstring& value)
+{
+    element.AddAttribute(NewXMLAttribute(name, value.c_str()));
+}
+} // namespace
+
+int CQMActionListXML::Load(const std::wstring& path)
+{
+    return ValueOrFailure<int>(QM_ACTIONLIST_UNREADABLE, [&] {
+        CXMLParser* parser = GetXMLParser();
+        std::unique_ptr<CXMLDocument> document(parser != nullptr ? parser->LoadFile(path.c_str()) : nullptr);
+        if (!document)
+            return QM_ACTIONLIST_UNREADABLE;
+        const CXMLElement* root = dynamic_cast<const CXMLElement*>(document->m_pRoot);
+        const std::wstring* rootName = root != nullptr ? root->GetNameString() : nullptr;
+        if (rootName == nullptr || *rootName != kRootName)
+            return QM_ACTIONLIST_WRONG_ROOT;
+        if (root->GetChildCount() == 0)
+            return QM_ACTIONLIST_UNREADABLE;
+
+        // Everything that can fail comes before the model changes.
+        std::wstring parentAppName = m_strParentAppName;
+        std::wstring componentType = m_strComponentType;
+        CopyAttributeIfPresent(*root, kParentAppName, parentAppName);
+        CopyAttributeIfPresent(*root, kComponentType, componentType);
+        ParseComponents(document->m_pRoot);
+        m_strParentAppName.swap(parentAppName);
+        m_strComponentType.swap(componentType);
+        return QM_ACTIONLIST_LOADED;
+    });
+}
+
+void CQMActionListXML::ParseComponents(CXMLNode* root)
+{
+    std::vector<QMComponentRecord> components;
+    std::unordered_map<std::wstring, size_t> firstByID;
+    const int count = root != nullptr ? root->GetChildCount() : 0;
+    components.reserve(count);
+    firstByID.reserve(count);
+    for (int i = 0; i < count; ++i)
+    {
+        const CXMLElement* element = dynamic_cast<const CXMLElement*>(root->GetChild(i));
+        if (element == nullptr)
+            continue;
+        QMComponentRecord record;
+        for (size_t field = 0; field < QM_COMPONENT_FIELD_COUNT; ++field)
+            record[field] = AttributeValue(*element, kFieldNames[field]);
+        if (record[QM_COMPONENT_ID].empty() || record[QM_COMPONENT_ACTION].empty())
+            continue;
+        firstByID.emplace(record[QM_COMPONENT_ID], components.size());
+        components.push_back(std::move(record));
+    }
+    m_vecComponents.swap(components);
+    m_mapFirstByID.swap(firstByID);
+}
+
+CXMLDocument* CQMActionListXML::CreateDocument() const
+{
+    return ValueOrFailure<CXMLDocument*>(nullptr, [this] {
+        std::unique_ptr<CXMLElement> root(NewXMLElement(kRootName));
+        AddAttribute(*root, kParentAppName, m_strParentAppName);
+        if (!m_strComponentType.empty())
+            AddAttribute(*root, kComponentType, m_strComponentType);
+        for (const QMComponentRecord& record : m_vecComponents)
+        {
+            std::unique_ptr<CXMLElement> component(NewXMLElement(kComponentName));
+            for (size_t field = 0; field < QM_COMPONENT_FIELD_COUNT; ++field)
+            {
+                // "ID" and "Action" always; the optional fields only when they have a value.
+                if (field <= QM_COMPONENT_ACTION || !record[field].empty())
+                    AddAttribute(*component, kFieldNames[field], record[field]);
+            }
+            root->AddChild(component.release());
+        }
+        CXMLDocument* document = NewXMLDocument(root.get());
+        root.release();
+        return document;
+    });
+}
+
+int CQMActionListXML::Save(const wchar_t* path) const
+{
+    std::unique_ptr<CXMLDocument> document(CreateDocument());
+    CXMLParser* parser = GetXMLParser();
+    if (document && parser != nullptr)
+        parser->SaveFile(document.get(), path);
+    return 0;
+}
+
+void CQMActionListXML::SetResult(const std::wstring& id, const std::wstring& result)
+{
+    auto first = m_mapFirstByID.find(id);
+    if (first == m_mapFirstByID.end())
+        return;
+    // A failed allocation leaves the old result: assignment gives the strong guarantee.
+    ValueOrFailure(false, [&] {
+        m_vecComponents[first->second][QM_COMPONENT_RESULT] = result;
+        return true;
+    });
+}
+
+std::vector<std::wstring> CQMActionListXML::GetComponentIDs() const
+{
+    return ValueOrFailure(std::vector<std::wstring>(), [this] {
+        std::vector<std::wstring> ids;
+        ids.reserve(m_vecComponents.size());
+        for (const QMComponentRecord& record : m_vecComponents)
+            ids.push_back(record[QM_COMPONENT_ID]);
+        return ids;
+    });
+}

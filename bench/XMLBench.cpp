@@ -1,0 +1,165 @@
+// Action-list speed: load and save through CQMActionListXML against the bare DOM doing the
+// same load and save without the tree, and setting the result of every component.
+// Prints medians and ratios; exits with 1 when a target is missed.
+
+#include "actionlist/QMActionListXML.h"
+#include "sys/ComHandle.h"
+#include "sys/PathUtil.h"
+#include "xml/DOMInstance.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace
+{
+// Targets: the tree may cost at most this much over the bare DOM, and ten times the
+// components at most this many times the time (linear growth with headroom, not quadratic).
+constexpr double kMaxOverBareDOM = 3.0;
+constexpr double kMaxGrowthForTenfold = 12.0;
+
+double NowSeconds()
+{
+    LARGE_INTEGER frequency, counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double MedianSeconds(int runs, const std::function<void()>& prepare, const std::function<void()>& measured)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+    {
+        prepare();
+        double start = NowSeconds();
+        measured();
+        times.push_back(NowSeconds() - start);
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+std::wstring BenchFolder()
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = JoinPath(temp, L"qm_xml_bench_" + std::to_wstring(::GetCurrentProcessId()));
+    CreateFolderPath(folder);
+    return folder;
+}
+
+bool WriteActionList(const std::wstring& path, int components)
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                       "<ActionList ParentAppName=\"BenchApp\" ComponentType=\"Plugin\">\r\n";
+    char line[512];
+    for (int i = 0; i < components; ++i)
+    {
+        snprintf(line, sizeof(line),
+                 "     <Component ID=\"component-%05d\" Action=\"Update\" "
+                 "Path=\"C:/Program Files/BenchApp/plugins/component-%05d.dll\" Version=\"1.2.%d.%d\"/>\r\n",
+                 i, i, i / 100, i % 100);
+        text += line;
+    }
+    text += "</ActionList>\r\n";
+    CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    return file && ::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
+}
+
+// What the module's load and save would cost without its tree: the DOM loads and saves the file.
+bool LoadAndSaveBare(const std::wstring& source, const std::wstring& target)
+{
+    CQMComInit com = InitializeComForThread();
+    CQMComPtr<IXMLDOMDocument> dom = CreateDOMDocument(kClsidDOMDocument30);
+    if (!dom)
+        return false;
+    dom->put_async(VARIANT_FALSE);
+    dom->put_preserveWhiteSpace(VARIANT_FALSE);
+    dom->put_resolveExternals(VARIANT_FALSE);
+    dom->put_validateOnParse(VARIANT_FALSE);
+    CQMBstr loadPath = AllocateBstr(source);
+    CQMBstr savePath = AllocateBstr(ToPlatformPath(target));
+    VARIANT_BOOL loaded = VARIANT_FALSE;
+    return dom->load(BorrowedStringVariant(loadPath.Get()), &loaded) == S_OK && loaded == VARIANT_TRUE &&
+           dom->save(BorrowedStringVariant(savePath.Get())) == S_OK;
+}
+
+struct Measurement
+{
+    double ours = 0;
+    double bare = 0;
+    double setAll = 0;
+};
+
+Measurement Measure(const std::wstring& folder, int components, int runs)
+{
+    std::wstring source = JoinPath(folder, L"list_" + std::to_wstring(components) + L".xml");
+    std::wstring ourTarget = JoinPath(folder, L"ours_" + std::to_wstring(components) + L".xml");
+    std::wstring bareTarget = JoinPath(folder, L"bare_" + std::to_wstring(components) + L".xml");
+    if (!WriteActionList(source, components))
+        return Measurement();
+
+    Measurement m;
+    bool ok = true;
+    m.bare = MedianSeconds(runs, [] {}, [&] { ok = LoadAndSaveBare(source, bareTarget) && ok; });
+    m.ours = MedianSeconds(runs, [] {}, [&] {
+        CQMActionListXML list;
+        ok = list.Load(source) == QM_ACTIONLIST_LOADED && ok;
+        list.Save(ourTarget.c_str());
+    });
+
+    CQMActionListXML list;
+    ok = list.Load(source) == QM_ACTIONLIST_LOADED && list.GetComponentIDs().size() == size_t(components) && ok;
+    int round = 0;
+    m.setAll = MedianSeconds(runs, [&] { ++round; }, [&] {
+        std::wstring result = std::to_wstring(round);
+        for (const std::wstring& id : list.GetComponentIDs())
+            list.SetResult(id, result);
+    });
+    if (!ok)
+        fprintf(stderr, "load or save failed for %d components\n", components);
+    return ok ? m : Measurement();
+}
+
+bool Report(const char* what, double value, double limit)
+{
+    bool met = value > 0 && value <= limit;
+    printf("%-44s %8.2f   (target <= %.1f: %s)\n", what, value, limit, met ? "met" : "MISSED");
+    return met;
+}
+} // namespace
+
+int main()
+{
+    // As in a host with a user interface, COM is already set up on the calling thread; both
+    // sides then pay the same for it.
+    CQMComInit com = InitializeComForThread();
+    std::wstring folder = BenchFolder();
+    Measurement small = Measure(folder, 1000, 15);
+    Measurement large = Measure(folder, 10000, 7);
+    for (const wchar_t* name : {L"list_1000.xml", L"ours_1000.xml", L"bare_1000.xml", L"list_10000.xml",
+                                L"ours_10000.xml", L"bare_10000.xml"})
+        ::DeleteFileW(ToPlatformPath(JoinPath(folder, name)).c_str());
+    ::RemoveDirectoryW(ToPlatformPath(folder).c_str());
+
+    printf("median seconds            1,000 components   10,000 components\n");
+    printf("load+save, action list    %17.4f   %17.4f\n", small.ours, large.ours);
+    printf("load+save, bare DOM       %17.4f   %17.4f\n", small.bare, large.bare);
+    printf("set every result          %17.4f   %17.4f\n", small.setAll, large.setAll);
+    bool met = true;
+    met &= Report("action list / bare DOM, 1,000", small.bare > 0 ? small.ours / small.bare : 0, kMaxOverBareDOM);
+    met &= Report("action list / bare DOM, 10,000", large.bare > 0 ? large.ours / large.bare : 0, kMaxOverBareDOM);
+    met &= Report("action list 10,000 / 1,000", small.ours > 0 ? large.ours / small.ours : 0, kMaxGrowthForTenfold);
+    met &= Report("bare DOM 10,000 / 1,000 (for reference)", small.bare > 0 ? large.bare / small.bare : 0, 1e9);
+    met &= Report("set every result 10,000 / 1,000", small.setAll > 0 ? large.setAll / small.setAll : 0,
+                  kMaxGrowthForTenfold);
+    return met ? 0 : 1;
+}

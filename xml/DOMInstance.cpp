@@ -1,0 +1,38 @@
+#include "xml/DOMInstance.h"
+
+#include <new>
+
+const CLSID kClsidDOMDocument30 = {0xF5078F32, 0xC551, 0x11D3, {0x89, 0xB9, 0x00, 0x00, 0xF8, 0x1F, 0xE2, 0x21}};
+const CLSID kClsidDOMDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 0xC0, 0x4F, 0x99, 0x0B, 0xB4}};
+
+namespace
+{
+const IID kIidXMLDOMDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
+
+// In-process server and handler, local and remote server: wherever the class is registered.
+constexpr DWORD kAnyServerContext = CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER |
+                                    CLSCTX_REMOTE_SERVER;
+} // namespace
+
+CQMComPtr<IXMLDOMDocument> CreateDOMDocument(const CLSID& clsid)
+{
+    CQMComPtr<IUnknown> object;
+    if (FAILED(::CoCreateInstance(clsid, nullptr, kAnyServerContext, IID_IUnknown,
+                                  reinterpret_cast<void**>(object.Put()))) ||
+        !object)
+        return CQMComPtr<IXMLDOMDocument>();
+    if (FAILED(::OleRun(object.Get())))
+        return CQMComPtr<IXMLDOMDocument>();
+    CQMComPtr<IXMLDOMDocument> document;
+    if (FAILED(object->QueryInterface(kIidXMLDOMDocument, reinterpret_cast<void**>(document.Put()))))
+        return CQMComPtr<IXMLDOMDocument>();
+    return document;
+}
+
+CQMBstr AllocateBstr(const std::wstring& text)
+{
+    CQMBstr result(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    if (!result)
+        throw std::bad_alloc();
+    return result;
+}

@@ -1,0 +1,98 @@
+#include "xml/WinXMLParser.h"
+
+#include "sys/NoThrow.h"
+#include "sys/PathUtil.h"
+#include "xml/DOMFileSave.h"
+#include "xml/DOMInstance.h"
+#include "xml/DOMTreeReader.h"
+#include "xml/DOMTreeWriter.h"
+
+#include <atomic>
+#include <new>
+
+CXMLParser* GetXMLParser()
+{
+    // Never deleted: the parser lives until the module is unloaded. Two first calls racing
+    // each other keep the one that was stored first.
+    static std::atomic<CXMLParser*> s_pParser{nullptr};
+    CXMLParser* parser = s_pParser.load();
+    if (parser != nullptr)
+        return parser;
+    CXMLParser* created = ValueOrFailure<CXMLParser*>(nullptr, [] { return new CWinXMLParser(); });
+    if (created == nullptr)
+        return nullptr;
+    if (!s_pParser.compare_exchange_strong(parser, created))
+    {
+        delete created;
+        return parser;
+    }
+    return created;
+}
+
+CWinXMLParser::CWinXMLParser() : m_bstrNewLine(AllocateBstr(L"\r\n")) {}
+
+namespace
+{
+template <class Load>
+CXMLDocument* LoadWith(Load&& load)
+{
+    return ValueOrFailure<CXMLDocument*>(nullptr, [&]() -> CXMLDocument* {
+        CQMComInit com = InitializeComForThread();
+        CQMComPtr<IXMLDOMDocument> dom = CreateDOMDocument(kClsidDOMDocument30);
+        // The defaults differ between platforms (validation is on by default on Windows).
+        if (!dom || dom->put_async(VARIANT_FALSE) != S_OK || dom->put_preserveWhiteSpace(VARIANT_FALSE) != S_OK ||
+            dom->put_resolveExternals(VARIANT_FALSE) != S_OK || dom->put_validateOnParse(VARIANT_FALSE) != S_OK)
+            return nullptr;
+        VARIANT_BOOL loaded = VARIANT_FALSE;
+        if (load(dom.Get(), loaded) != S_OK || loaded != VARIANT_TRUE)
+            return nullptr;
+        return ConvertDOMDocument(dom.Get());
+    });
+}
+} // namespace
+
+CXMLDocument* CWinXMLParser::LoadFile(const wchar_t* path)
+{
+    if (path == nullptr)
+        return nullptr;
+    return LoadWith([path](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
+        std::wstring domPath(path);
+        ReplaceChar(domPath, L'\\', L'/');
+        CQMBstr bstrPath = AllocateBstr(domPath);
+        return dom->load(BorrowedStringVariant(bstrPath.Get()), &loaded);
+    });
+}
+
+CXMLDocument* CWinXMLParser::LoadXML(const wchar_t* text)
+{
+    if (text == nullptr)
+        return nullptr;
+    return LoadWith([text](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
+        CQMBstr bstrText = AllocateBstr(text);
+        return dom->loadXML(bstrText.Get(), &loaded);
+    });
+}
+
+bool CWinXMLParser::SaveFile(CXMLNode* document, const wchar_t* path)
+{
+    if (path == nullptr)
+        return false;
+    return ValueOrFailure(false, [&] {
+        CQMComInit com = InitializeComForThread();
+        CQMComPtr<IXMLDOMDocument> dom = BuildDOMDocument(document, m_bstrNewLine.Get());
+        return dom && SaveDOMDocumentReplacing(dom.Get(), path);
+    });
+}
+
+void CWinXMLParser::GetXML(CXMLNode* document, std::wstring& out)
+{
+    ValueOrFailure(false, [&] {
+        CQMComInit com = InitializeComForThread();
+        CQMComPtr<IXMLDOMDocument> dom = BuildDOMDocument(document, m_bstrNewLine.Get());
+        CQMBstr text;
+        if (!dom || dom->get_xml(text.Put()) != S_OK || !text)
+            return false;
+        out.assign(text.Get(), ::SysStringLen(text.Get()));
+        return true;
+    });
+}
