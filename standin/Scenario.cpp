@@ -65,7 +65,7 @@ CStandInScenario CStandInScenario::Load(const std::wstring& switchName)
         size_t equals = line.find('=');
         if (equals == std::string::npos)
             continue;
-        scenario.m_values[line.substr(0, equals)] = Unescape(line.substr(equals + 1));
+        scenario.m_values[line.substr(0, equals)] = line.substr(equals + 1);
     }
     return scenario;
 }
@@ -82,6 +82,11 @@ std::string CStandInScenario::Get(const std::string& key, const std::string& fal
         return specific->second;
     auto plain = m_values.find(key);
     return plain != m_values.end() ? plain->second : fallback;
+}
+
+std::string CStandInScenario::GetText(const std::string& key) const
+{
+    return Unescape(Get(key));
 }
 
 long CStandInScenario::GetNumber(const std::string& key, long fallback) const

@@ -3,7 +3,8 @@
 //
 // One "key=value" per line; "#" starts a comment line. A key may be given for one switch only
 // by prefixing it with the switch name without its slash ("update_app.LaunchApp=N"); that
-// entry wins over the plain key. In values, "\n" stands for a line feed and "\\" for "\".
+// entry wins over the plain key. Values are taken as written (Windows paths included); only
+// GetText reads "\n" as a line feed, "\r" as a carriage return and "\\" as "\".
 
 #include <map>
 #include <string>
@@ -16,6 +17,8 @@ public:
 
     bool Has(const std::string& key) const;
     std::string Get(const std::string& key, const std::string& fallback = std::string()) const;
+    // The value with its escapes resolved, for document texts.
+    std::string GetText(const std::string& key) const;
     long GetNumber(const std::string& key, long fallback) const;
 
 private:

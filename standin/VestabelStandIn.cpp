@@ -116,7 +116,7 @@ std::string BuildResultDocument(const CStandInScenario& scenario)
 {
     std::string kind = scenario.Get("result", "checkresult");
     if (kind == "raw")
-        return scenario.Get("result_raw");
+        return scenario.GetText("result_raw");
     if (kind == "malformed")
         return std::string(kDeclaration) + "<CheckResult LaunchApp=\"Y\" Result=\"0\"";
     if (kind == "wrongroot")
@@ -133,7 +133,7 @@ std::string BuildResultDocument(const CStandInScenario& scenario)
 void WriteList(const CStandInScenario& scenario, const std::string& request, const char* attribute)
 {
     std::string listPath = FindAttribute(request, attribute);
-    std::string list = scenario.Get("list");
+    std::string list = scenario.GetText("list");
     if (listPath.empty() || list == "none")
         return;
     if (list.empty())
@@ -172,7 +172,8 @@ int wmain(int argc, wchar_t** argv)
     if (writesResult && scenario.Get("result") != "none" && !requestPath.empty())
         WriteBytes(ResultPathFor(requestPath), BuildResultDocument(scenario));
 
-    if (scenario.Has("decision"))
+    // Only the check run is followed by a decision from another process.
+    if (switchName == L"/check_app_update_qm" && scenario.Has("decision"))
         StartHelper(L"/post_decision " + FromUtf8(scenario.Get("decision")) + L" " +
                     std::to_wstring(scenario.GetNumber("decision_delay_ms", 0)));
 

@@ -57,9 +57,12 @@ bool BringWindowToFront(HWND window)
 {
     if (window == nullptr)
         return false;
-    DWORD foregroundThread = ::GetWindowThreadProcessId(::GetForegroundWindow(), nullptr);
+    HWND foreground = ::GetForegroundWindow();
+    DWORD foregroundThread = foreground != nullptr ? ::GetWindowThreadProcessId(foreground, nullptr) : 0;
     DWORD self = ::GetCurrentThreadId();
-    if (foregroundThread == self)
+    // Disabling the host's active window can leave no foreground window at all; there is no
+    // input to join then, and the window may simply take the foreground.
+    if (foregroundThread == self || foregroundThread == 0)
     {
         ::SetForegroundWindow(window);
     }

@@ -55,7 +55,7 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
     if (context.m_pfnCallback == nullptr)
         return;
     int percent = ComputeProgressPercent(record);
-    auto callback = reinterpret_cast<QMProgressCallbackByte>(context.m_pfnCallback);
+    auto callback = reinterpret_cast<QMProgressCallbackByte>(reinterpret_cast<void*>(context.m_pfnCallback));
     unsigned char goOn = callback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
                                   record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
                                   record.m_nBytesTotal);

@@ -84,6 +84,8 @@ int wmain(void)
     unsigned char flag;
     int state, result, i;
 
+    /* The results below are those of a machine without the service. */
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install");
     if (module == NULL)
     {
         printf("FAILED: cannot load Pellorin.dll (%lu)\n0 passed, 1 failed\n", GetLastError());

@@ -65,7 +65,9 @@ TEST_F(LaunchCheckTest, YesLetsTheHostStartWithOneRun)
     std::vector<std::wstring> archives = ArchiveNames();
     ASSERT_EQ(archives.size(), 1u);
     EXPECT_EQ(ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]), expected);
-    EXPECT_NE(m_updater.Runs()[0].m_strRequest.find(">App1</AppName>"), std::string::npos);
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_NE(runs[0].m_strRequest.find(">App1</AppName>"), std::string::npos);
 }
 
 struct SequenceCase
@@ -100,7 +102,9 @@ TEST_F(LaunchCheckTest, DecisionSequences)
             switches.push_back(run.m_vecArguments.size() > 1 ? run.m_vecArguments[1] : L"");
         EXPECT_EQ(switches, c.switches);
         if (runs.size() == 2)
+        {
             EXPECT_EQ(runs[1].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/App1_2.xml");
+        }
         // State 0 is not archived; its records wait in the current file.
         EXPECT_EQ(ArchiveNames().empty(), c.state == 0);
     }

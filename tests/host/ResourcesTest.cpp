@@ -189,7 +189,9 @@ TEST_F(ResourcesTest, MessageBoxTemplateHasItsControls)
         EXPECT_EQ(item->title, e.title);
         EXPECT_EQ((item->style & WS_VISIBLE) != 0, e.visible);
         if (item->windowClass == L"button")
+        {
             EXPECT_EQ((item->style & 0xF) == BS_DEFPUSHBUTTON, e.defaultButton);
+        }
     }
     auto icon = std::find_if(items.begin(), items.end(), [](const DialogItem& it) { return it.id == 2000; });
     EXPECT_EQ(icon->style & 0x1F, static_cast<DWORD>(SS_ICON));

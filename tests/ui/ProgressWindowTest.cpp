@@ -160,10 +160,12 @@ TEST_F(ProgressWindowTest, PercentagesOfZeroTotalsAndItems)
     EXPECT_EQ(g_calls[1].itemsTotal, 4u);
     EXPECT_EQ(g_calls[2].percent, 0);
     EXPECT_EQ(g_calls[3].percent, 300) << "not clamped";
-    std::vector<std::wstring> records = CurrentLogRecords();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(records[1], L"PL,CATCH_MSG,UpdateComponents,TYPE_UPDATE");
-    EXPECT_EQ(records[2], L"PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT");
+    // The first download differs from the starting 100 and is a multiple of 10: logged, as is 300.
+    std::vector<std::wstring> logged = {L"PL,CATCH_MSG,UpdateComponents,TYPE_DOWNLOAD,0",
+                                        L"PL,CATCH_MSG,UpdateComponents,TYPE_UPDATE",
+                                        L"PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT",
+                                        L"PL,CATCH_MSG,UpdateComponents,TYPE_DOWNLOAD,300"};
+    EXPECT_EQ(CurrentLogRecords(), logged);
 }
 
 TEST_F(ProgressWindowTest, CodesSetResultsAndTheFinishRecordSavesThem)
