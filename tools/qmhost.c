@@ -3,7 +3,10 @@
  * Loads the module the way a host does, calls its exports and prints their
  * results and the service log records the calls wrote.
  *
- *   qmhost demo                                          call all six exports with sample arguments
+ *   qmhost demo                                          the main job against the stand-in updater beside
+ *                                                        qmhost.exe: probes, a launch check, both lists and
+ *                                                        a component update of a sample action list
+ *   qmhost register <updaterPath>                        register an updater executable for this machine
  *   qmhost IsSupportQuelmar
  *   qmhost SupportComponentsManagement
  *   qmhost LaunchCheck <appName> [<initialState>]
@@ -147,24 +150,154 @@ static void PrintLogSince(const char* since)
     }
 }
 
+static const char* TypeName(int type)
+{
+    static const char* names[] = {"finish", "download", "extract", "delete", "update", "add"};
+    return type >= 0 && type <= 5 ? names[type] : "?";
+}
+
+/* Draws a live progress line; called on this thread from inside UpdateComponents. */
+static QMBool QM_STDCALL ShowProgress(int type, int percent, const wchar_t* componentId, unsigned itemsDone,
+                                     unsigned itemsTotal, unsigned long long bytesDone, unsigned long long bytesTotal)
+{
+    char bar[21];
+    int filled = percent < 0 ? 0 : (percent > 100 ? 20 : percent / 5);
+    int i;
+    for (i = 0; i < 20; ++i)
+        bar[i] = i < filled ? '#' : '.';
+    bar[20] = '\0';
+    printf("\r  [%s] %3d%% %-8s %-12ls", bar, percent, TypeName(type), componentId);
+    (void)itemsDone;
+    (void)itemsTotal;
+    (void)bytesDone;
+    (void)bytesTotal;
+    fflush(stdout);
+    Sleep(40);
+    return 1;
+}
+
+static int RegisterUpdater(const wchar_t* path)
+{
+    HKEY key;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
+                              NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
+    if (rc != ERROR_SUCCESS)
+    {
+        fprintf(stderr, "qmhost: cannot register the updater (error %ld; run elevated)\n", rc);
+        return 1;
+    }
+    rc = RegSetValueExW(key, L"Vestabel exe path", 0, REG_SZ, (const BYTE*)path,
+                        (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        return 1;
+    printf("registered updater: %ls\n", path);
+    return 0;
+}
+
+static int WriteTextFile(const wchar_t* path, const char* text)
+{
+    FILE* file = _wfopen(path, L"wb");
+    if (file == NULL)
+        return 0;
+    fputs(text, file);
+    fclose(file);
+    return 1;
+}
+
+/* Prints ID and Result of every component of an action list. */
+static void PrintComponentResults(const wchar_t* path)
+{
+    DWORD size;
+    char* xml = ReadWholeFile(path, &size);
+    const char* at;
+    if (xml == NULL)
+        return;
+    printf("\nComponent results in %ls:\n", path);
+    for (at = strstr(xml, "<Component "); at != NULL; at = strstr(at + 1, "<Component "))
+    {
+        const char* id = strstr(at, " ID=\"");
+        const char* result = strstr(at, " Result=\"");
+        const char* end = strchr(at, '>');
+        if (id == NULL || end == NULL || id > end)
+            continue;
+        id += 5;
+        printf("  %-10.*s", (int)(strchr(id, '"') - id), id);
+        if (result != NULL && result < end)
+        {
+            result += 9;
+            printf(" Result=%.*s", (int)(strchr(result, '"') - result), result);
+        }
+        printf("\n");
+    }
+    free(xml);
+}
+
+static const char kDemoScenario[] =
+    "# Written by qmhost demo for the stand-in updater.\r\n"
+    "LaunchApp=Y\r\n"
+    "Result=0\r\n"
+    "progress=1,Editor,0,4096,0,0,0;1,Editor,1024,4096,0,0,0;1,Editor,2048,4096,0,0,0;1,Editor,4096,4096,0,0,0;"
+    "2,Editor,0,0,1,2,0;2,Editor,0,0,2,2,0;4,Editor,0,0,1,1,0;"
+    "1,Spelling,0,2048,0,0,0;1,Spelling,2048,2048,0,0,0;5,Spelling,0,0,1,1,0;"
+    "3,OldPlugin,0,0,1,1,0\r\n"
+    "record_delay_ms=150\r\n"
+    "finish_code=14\r\n";
+
+static const char kDemoActionList[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<ActionList ParentAppName=\"SampleApp\" ComponentType=\"plugin\">\r\n"
+    "     <Component ID=\"Editor\" Action=\"update\" Path=\"plugins/editor\" Version=\"2.1\" Result=\"\"/>\r\n"
+    "     <Component ID=\"Spelling\" Action=\"add\" Path=\"plugins/spelling\" Version=\"1.0\" Result=\"\"/>\r\n"
+    "     <Component ID=\"OldPlugin\" Action=\"delete\" Path=\"plugins/old\" Version=\"0.9\" Result=\"\"/>\r\n"
+    "</ActionList>\r\n";
+
 static int RunDemo(const Exports* e)
 {
-    wchar_t temp[MAX_PATH];
-    wchar_t actionList[MAX_PATH * 2], installedList[MAX_PATH * 2], latestList[MAX_PATH * 2];
-    int state = QM_STATE_GO_ON;
+    wchar_t temp[MAX_PATH], self[MAX_PATH], updater[MAX_PATH];
+    wchar_t actionList[MAX_PATH * 2], installedList[MAX_PATH * 2], latestList[MAX_PATH * 2], scenario[MAX_PATH * 2];
+    wchar_t* slash;
+    int state = QM_STATE_DO_NOT_START;
     int launched;
+
+    /* The stand-in updater ships beside this program. */
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    wcscpy(updater, self);
+    slash = wcsrchr(updater, L'\\');
+    if (slash != NULL)
+        wcscpy(slash + 1, L"VestabelStandIn.exe");
+    if (GetFileAttributesW(updater) == INVALID_FILE_ATTRIBUTES || RegisterUpdater(updater) != 0)
+    {
+        fprintf(stderr, "qmhost: no stand-in updater beside qmhost.exe\n");
+        return 1;
+    }
     GetTempPathW(MAX_PATH, temp);
+    _snwprintf(scenario, MAX_PATH * 2, L"%lsqmhost_scenario.txt", temp);
     _snwprintf(actionList, MAX_PATH * 2, L"%lsqmhost_actionlist.xml", temp);
     _snwprintf(installedList, MAX_PATH * 2, L"%lsqmhost_installed.xml", temp);
     _snwprintf(latestList, MAX_PATH * 2, L"%lsqmhost_latest.xml", temp);
+    if (!WriteTextFile(scenario, kDemoScenario) || !WriteTextFile(actionList, kDemoActionList))
+    {
+        fprintf(stderr, "qmhost: cannot write the demo files in %ls\n", temp);
+        return 1;
+    }
+    /* The module starts the updater from this process: it inherits the scenario. */
+    SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", scenario);
 
     printf("IsSupportQuelmar()            = %d\n", e->isSupport() ? 1 : 0);
     printf("SupportComponentsManagement() = %d\n", e->management());
     launched = e->launchCheck(L"SampleApp", &state) ? 1 : 0;
     printf("LaunchCheck(SampleApp)        = %d, state %d\n", launched, state);
-    printf("GetInstalledComponentList()   = %d\n", e->installed(L"SampleApp", installedList, L"plugin"));
-    printf("GetLatestComponentList()      = %d\n", e->latest(latestList, L"plugin", L"1.0.0"));
-    printf("UpdateComponents()            = %d\n", e->update(L"SampleApp", actionList, L"plugin", NULL));
+    printf("GetInstalledComponentList()   = %d  (list: %ls)\n", e->installed(L"SampleApp", installedList, L"plugin"),
+           installedList);
+    printf("GetLatestComponentList()      = %d  (list: %ls)\n", e->latest(latestList, L"plugin", L"2.0"), latestList);
+    printf("UpdateComponents():\n");
+    fflush(stdout);
+    {
+        int result = e->update(L"SampleApp", actionList, L"plugin", ShowProgress);
+        printf("\nUpdateComponents()            = %d\n", result);
+    }
+    PrintComponentResults(actionList);
     return 0;
 }
 
@@ -172,6 +305,7 @@ static int Usage(void)
 {
     fprintf(stderr,
             "usage: qmhost demo\n"
+            "       qmhost register <updaterPath>\n"
             "       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
             "       qmhost LaunchCheck <appName> [<initialState>]\n"
             "       qmhost GetInstalledComponentList <appName> <listPath> <componentType>\n"
@@ -185,6 +319,8 @@ static int RunCommand(const Exports* e, int argc, wchar_t** argv)
     const wchar_t* verb = argv[1];
     if (wcscmp(verb, L"demo") == 0 && argc == 2)
         return RunDemo(e);
+    if (wcscmp(verb, L"register") == 0 && argc == 3)
+        return RegisterUpdater(argv[2]);
     if (wcscmp(verb, L"IsSupportQuelmar") == 0 && argc == 2)
         printf("IsSupportQuelmar = %d\n", e->isSupport() ? 1 : 0);
     else if (wcscmp(verb, L"SupportComponentsManagement") == 0 && argc == 2)
@@ -200,7 +336,7 @@ static int RunCommand(const Exports* e, int argc, wchar_t** argv)
     else if (wcscmp(verb, L"GetLatestComponentList") == 0 && argc == 5)
         printf("GetLatestComponentList = %d\n", e->latest(argv[2], argv[3], argv[4]));
     else if (wcscmp(verb, L"UpdateComponents") == 0 && argc == 5)
-        printf("UpdateComponents = %d\n", e->update(argv[2], argv[3], argv[4], NULL));
+        printf("\nUpdateComponents = %d\n", e->update(argv[2], argv[3], argv[4], ShowProgress));
     else
         return Usage();
     return 0;
