@@ -1,0 +1,391 @@
+// Cost of a list call over the updater run it wraps: GetInstalledComponentList through the
+// loaded module against the stand-in updater, and the same stand-in started and waited for
+// directly with the same request document, parameters and result handling. Both are timed
+// in one run, interleaved, so that they share the machine's noise. When the module's share
+// is too large, the split printed below says where it goes.
+// Prints medians and the ratio; exits with 1 when the target is missed.
+
+#define QM_IMPORT
+#include "api/Pellorin.h"
+
+#include "api/SupportProbe.h"
+#include "bridge/RequestDocument.h"
+#include "bridge/ResultDocument.h"
+#include "bridge/VestabelLocation.h"
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace
+{
+// The module's own work (registry, request, log records, result) against one process start.
+constexpr double kMaxOverDirectRun = 1.15;
+constexpr int kWarmups = 3;
+constexpr int kRuns = 30;
+
+const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
+const wchar_t kPathValue[] = L"Vestabel exe path";
+const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
+// The request file stem follows the application name; a name of our own keeps our files apart.
+const wchar_t kAppName[] = L"QMListBench";
+const wchar_t kComponentType[] = L"plugin";
+const wchar_t kSwitch[] = L"/component_installedlist";
+
+double NowSeconds()
+{
+    LARGE_INTEGER frequency, counter;
+    ::QueryPerformanceFrequency(&frequency);
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+double Median(std::vector<double> times)
+{
+    if (times.empty())
+        return 0;
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+double MedianOf(int runs, const std::function<void()>& measured)
+{
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i)
+    {
+        double start = NowSeconds();
+        measured();
+        times.push_back(NowSeconds() - start);
+    }
+    return Median(times);
+}
+
+std::wstring ExeFolder()
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring path(self);
+    return path.erase(path.rfind(L'\\') + 1);
+}
+
+std::wstring Backslashed(std::wstring path)
+{
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    return path;
+}
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = ::CreateFileW(Backslashed(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+              written == bytes.size();
+    ::CloseHandle(file);
+    return ok;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    HANDLE file = ::CreateFileW(Backslashed(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string bytes;
+    char buffer[4096];
+    DWORD got = 0;
+    while (::ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        bytes.append(buffer, got);
+    ::CloseHandle(file);
+    return bytes;
+}
+
+std::wstring FromUtf8(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
+    return wide;
+}
+
+// Deletes the files matching pattern in folder (both "\" form); returns how many went.
+int DeleteMatching(const std::wstring& folder, const std::wstring& pattern)
+{
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 0;
+    int deleted = 0;
+    do
+    {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+            ::DeleteFileW((folder + L"\\" + found.cFileName).c_str()))
+            ++deleted;
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return deleted;
+}
+
+// The updater registration the module looks for, put back as it was at the end.
+class CRegistration
+{
+public:
+    explicit CRegistration(const std::wstring& exePath)
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS)
+        {
+            m_bKeyExisted = true;
+            wchar_t previous[MAX_PATH * 2] = {};
+            DWORD bytes = sizeof(previous) - sizeof(wchar_t);
+            DWORD type = 0;
+            if (::RegQueryValueExW(key, kPathValue, nullptr, &type, reinterpret_cast<BYTE*>(previous), &bytes) ==
+                    ERROR_SUCCESS &&
+                type == REG_SZ)
+            {
+                m_bValueExisted = true;
+                m_strPrevious = previous;
+            }
+            ::RegCloseKey(key);
+        }
+        m_bSet = Set(exePath);
+    }
+
+    ~CRegistration()
+    {
+        if (m_bValueExisted)
+        {
+            Set(m_strPrevious);
+            return;
+        }
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
+        {
+            ::RegDeleteValueW(key, kPathValue);
+            ::RegCloseKey(key);
+        }
+        if (!m_bKeyExisted)
+            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallKey);
+    }
+
+    bool IsSet() const { return m_bSet; }
+
+private:
+    static bool Set(const std::wstring& path)
+    {
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                              nullptr) != ERROR_SUCCESS)
+            return false;
+        LONG rc = ::RegSetValueExW(key, kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
+                                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
+        ::RegCloseKey(key);
+        return rc == ERROR_SUCCESS;
+    }
+
+    bool m_bKeyExisted = false;
+    bool m_bValueExisted = false;
+    bool m_bSet = false;
+    std::wstring m_strPrevious;
+};
+
+std::wstring ResultPathFor(const std::wstring& request)
+{
+    size_t at = request.find_last_of(L"/\\") + 1;
+    return request.substr(0, at) + L"RESULT_" + request.substr(at);
+}
+
+// The module's parameter string: a path with a space that names something is quoted, then a
+// space after every argument.
+std::wstring ParametersFor(const std::wstring& request)
+{
+    bool quote = request.find(L' ') != std::wstring::npos;
+    return (quote ? L"\"" + request + L"\"" : request) + L" " + kSwitch + L" ";
+}
+
+// What the module's list call costs without the module: the same request, the same start
+// and wait, the same result read and deleted, and the list the updater wrote cleared.
+bool RunDirect(const std::wstring& exePath, const std::wstring& requestPath, const std::string& request,
+               const std::wstring& listPath)
+{
+    if (!WriteBytes(requestPath, request))
+        return false;
+    std::wstring parameters = ParametersFor(requestPath);
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpVerb = L"open";
+    info.lpFile = exePath.c_str();
+    info.lpParameters = parameters.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!::ShellExecuteExW(&info))
+        return false;
+    if (info.hProcess != nullptr)
+    {
+        ::WaitForSingleObject(info.hProcess, INFINITE);
+        ::CloseHandle(info.hProcess);
+    }
+    std::wstring resultPath = ResultPathFor(requestPath);
+    bool read = !ReadBytes(resultPath).empty();
+    ::DeleteFileW(Backslashed(resultPath).c_str());
+    ::DeleteFileW(Backslashed(listPath).c_str());
+    return read;
+}
+
+struct Split
+{
+    double registry = 0;
+    double request = 0;
+    double logRecord = 0;
+    double versionRecord = 0;
+    double result = 0;
+    double archive = 0;
+};
+
+// The module's steps around the updater run, timed one by one with the module's own code.
+Split MeasureSplit(const std::wstring& listPath, const std::string& resultBytes)
+{
+    Split split;
+    split.registry = MedianOf(kRuns, [] { VestabelExeUsable(GetVestabelExePath()); });
+    std::vector<std::wstring> requests;
+    split.request = MedianOf(kRuns, [&] {
+        requests.push_back(CreateInstalledListRequest(kAppName, listPath, kComponentType));
+    });
+    split.logRecord = MedianOf(kRuns, [] {
+        WriteServiceLog(kServiceLogSource, L"API_END", JoinLogFields({L"GetInstalledComponentList", L"0"}));
+    });
+    split.versionRecord = MedianOf(kRuns, [] { LogModuleVersion(); });
+    std::vector<double> times;
+    for (const std::wstring& request : requests)
+    {
+        WriteBytes(ResultPathFor(request), resultBytes);
+        std::wstring info;
+        int code = 0;
+        double start = NowSeconds();
+        CatchResultDocument(request, info, &code);
+        times.push_back(NowSeconds() - start);
+    }
+    split.result = Median(times);
+    split.archive = MedianOf(kRuns, [] { ArchiveServiceLog(); });
+    return split;
+}
+} // namespace
+
+int main()
+{
+    std::wstring bin = ExeFolder();
+    std::wstring exePath = bin + L"VestabelStandIn.exe";
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"qm_list_bench_" + std::to_wstring(::GetCurrentProcessId());
+    std::wstring recordFolder = folder + L"\\runs";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    ::CreateDirectoryW(recordFolder.c_str(), nullptr);
+    std::wstring scenarioPath = folder + L"\\scenario.txt";
+    std::wstring listPath = folder + L"\\installed.xml";
+
+    int rc = 1;
+    std::wstring workFolder;
+    {
+        CRegistration registration(exePath);
+        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
+        HMODULE module = ::LoadLibraryW((bin + L"Pellorin.dll").c_str());
+        auto getList = module ? reinterpret_cast<PFN_GetInstalledComponentList>(
+                                    reinterpret_cast<void*>(::GetProcAddress(module, "GetInstalledComponentList")))
+                              : nullptr;
+        if (!registration.IsSet() || getList == nullptr)
+            fprintf(stderr, "setup failed (registration %d, module %p)\n", registration.IsSet(), (void*)module);
+        else
+        {
+            // One recorded call gives the request document exactly as the module writes it.
+            std::string recordLine = "record_folder=";
+            for (wchar_t ch : recordFolder)
+                recordLine += static_cast<char>(ch); // the temp path of the prefix is ASCII
+            WriteBytes(scenarioPath, recordLine + "\nResult=0\n");
+            int first = getList(kAppName, listPath.c_str(), kComponentType);
+            std::string request = ReadBytes(recordFolder + L"\\run_1_request.xml");
+            std::string commandLine = ReadBytes(recordFolder + L"\\run_1_commandline.txt");
+            size_t argv1 = commandLine.find("argv1=");
+            std::wstring modulesRequest =
+                argv1 == std::string::npos
+                    ? std::wstring()
+                    : FromUtf8(commandLine.substr(argv1 + 6, commandLine.find("\r\n", argv1) - argv1 - 6));
+            WriteBytes(scenarioPath, "Result=0\n");
+
+            if (first != 0 || request.empty() || modulesRequest.empty())
+                fprintf(stderr, "the recorded call failed (result %d)\n", first);
+            else
+            {
+                workFolder = modulesRequest.substr(0, modulesRequest.find_last_of(L"/\\"));
+                std::wstring directRequest = workFolder + L"/" + kAppName + L"Direct.xml";
+                bool ok = true;
+                std::vector<double> viaModule, direct;
+                for (int i = 0; i < kWarmups + kRuns; ++i)
+                {
+                    // Alternating which goes first spreads any drift over both.
+                    for (int turn = 0; turn < 2; ++turn)
+                    {
+                        bool moduleTurn = (turn == 0) == (i % 2 == 0);
+                        double start = NowSeconds();
+                        if (moduleTurn)
+                            ok = getList(kAppName, listPath.c_str(), kComponentType) == 0 && ok;
+                        else
+                            ok = RunDirect(exePath, directRequest, request, listPath) && ok;
+                        double elapsed = NowSeconds() - start;
+                        if (i >= kWarmups)
+                            (moduleTurn ? viaModule : direct).push_back(elapsed);
+                    }
+                }
+                ::DeleteFileW(Backslashed(directRequest).c_str());
+
+                std::string resultBytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<CheckResult Result=\"0\"/>\r\n";
+                Split split = MeasureSplit(listPath, resultBytes);
+
+                double a = Median(viaModule), b = Median(direct);
+                double ratio = b > 0 ? a / b : 0;
+                bool met = ok && ratio > 0 && ratio <= kMaxOverDirectRun;
+                printf("median ms over %d runs (after %d warm-ups)\n", kRuns, kWarmups);
+                printf("A GetInstalledComponentList via module  %9.2f\n", a * 1e3);
+                printf("B stand-in started directly             %9.2f\n", b * 1e3);
+                printf("%-40s %9.3f   (target <= %.2f: %s)\n", "A / B", ratio, kMaxOverDirectRun,
+                       met ? "met" : "MISSED");
+                printf("A - B (module's own share)              %9.2f\n", (a - b) * 1e3);
+                printf("module steps, median ms each (a list call has 1 registry read per check, 1 request,\n"
+                       "1 version record + 4 other records, 1 result read, 1 archive):\n");
+                printf("  updater path from registry            %9.3f\n", split.registry * 1e3);
+                printf("  request document (incl. its record)   %9.3f\n", split.request * 1e3);
+                printf("  one service-log record                %9.3f\n", split.logRecord * 1e3);
+                printf("  version record (file version + rec.)  %9.3f\n", split.versionRecord * 1e3);
+                printf("  result document read and delete       %9.3f\n", split.result * 1e3);
+                printf("  service-log archive step              %9.3f\n", split.archive * 1e3);
+                if (!ok)
+                    fprintf(stderr, "some runs failed\n");
+                rc = met ? 0 : 1;
+            }
+        }
+        if (module != nullptr)
+            ::FreeLibrary(module);
+        ::SetEnvironmentVariableW(kScenarioVariable, nullptr);
+    }
+
+    // Our request documents (the module leaves them in its work folder), the recorded run, the list.
+    if (!workFolder.empty())
+        DeleteMatching(Backslashed(workFolder), std::wstring(kAppName) + L"*.xml");
+    DeleteMatching(recordFolder, L"run_*");
+    ::RemoveDirectoryW(recordFolder.c_str());
+    ::DeleteFileW(scenarioPath.c_str());
+    ::DeleteFileW(listPath.c_str());
+    ::RemoveDirectoryW(folder.c_str());
+    return rc;
+}
