@@ -24,7 +24,10 @@ void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const 
         std::wstring line = BuildLogRecord(now, source, tag, message);
 
         std::wstring folder = GetServiceLogFolder();
-        CreateFolderPath(folder);
+        // Creating is the rare case; an attribute query is far cheaper than the shell's folder creation.
+        DWORD attributes = ::GetFileAttributesW(ToPlatformPath(folder).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            CreateFolderPath(folder);
         AppendLogRecord(JoinPath(folder, kServiceLogCurrentFile), line);
     }
     catch (...)

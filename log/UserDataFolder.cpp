@@ -70,16 +70,13 @@ bool GetUserDataFolder(std::wstring& path)
     if (FAILED(::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, buffer)))
         return false;
 
+    // Every record resolves the folder, so the account database, the costly query, is asked
+    // only when the two names differ: equal names need no rewrite whatever the rights.
     CQMSystemUtil* util = GetSystemUtil();
-    bool isAdmin = util->IsSessionUserAdmin();
-    std::wstring sessionUser;
-    std::wstring processUser;
-    if (!isAdmin)
-    {
-        sessionUser = QuerySessionUserName();
-        if (!sessionUser.empty())
-            processUser = util->GetCurrentUserName();
-    }
+    std::wstring sessionUser = QuerySessionUserName();
+    std::wstring processUser = sessionUser.empty() ? std::wstring() : util->GetCurrentUserName();
+    bool namesDiffer = !sessionUser.empty() && !processUser.empty() && !EqualIgnoringAsciiCase(processUser, sessionUser);
+    bool isAdmin = namesDiffer && util->IsSessionUserAdmin();
     path = RedirectToSessionUser(buffer, isAdmin, sessionUser, processUser);
     ReplaceChar(path, L'\\', L'/');
     return true;
