@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -184,6 +185,27 @@ TEST_F(UpdateComponentsTest, BusyInstanceMarksEveryComponentBusy)
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"1", L"1", L"1"}));
     EXPECT_TRUE(m_updater.Runs().empty());
     EXPECT_NE(ReadFileBytes(m_strList).find("ComponentType=\"newtype\""), std::string::npos);
+}
+
+TEST_F(UpdateComponentsTest, TwoCallsAtOnceRunTheUpdaterOnlyOnce)
+{
+    std::wstring second = m_folder.Child(L"second.xml");
+    ASSERT_TRUE(WriteFileBytes(second, kActionList));
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,0;4,CompB,0,0,1,1,0", "record_delay_ms=300", "finish_code=0"});
+    int otherResult = 0;
+    std::thread other([&] {
+        otherResult = m_module.m_pfnUpdateComponents(L"App1", second.c_str(), L"plugin", nullptr);
+    });
+    int result = Update(L"plugin", nullptr);
+    other.join();
+    EXPECT_EQ(result, QM_UPDATE_DONE);
+    EXPECT_EQ(otherResult, QM_UPDATE_DONE);
+    EXPECT_EQ(m_updater.Runs().size(), 1u);
+    // One list went through the updater, the other was refused as busy.
+    std::vector<std::wstring> mine = Results();
+    std::string otherXml = ReadFileBytes(second);
+    bool otherBusy = otherXml.find("Result=\"1\"") != std::string::npos;
+    EXPECT_NE(mine == std::vector<std::wstring>({L"1", L"1", L"1"}), otherBusy);
 }
 
 TEST_F(UpdateComponentsTest, UnreadableActionListGives100AndAnEmptyList)
