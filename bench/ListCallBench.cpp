@@ -15,6 +15,8 @@
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 
+#include "BenchSupport.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -31,174 +33,12 @@ constexpr double kMaxOverDirectRun = 1.15;
 constexpr int kWarmups = 3;
 constexpr int kRuns = 30;
 
-const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
-const wchar_t kPathValue[] = L"Vestabel exe path";
 const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMListBench";
 const wchar_t kComponentType[] = L"plugin";
 const wchar_t kSwitch[] = L"/component_installedlist";
 
-double NowSeconds()
-{
-    LARGE_INTEGER frequency, counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> times)
-{
-    if (times.empty())
-        return 0;
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-double MedianOf(int runs, const std::function<void()>& measured)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i)
-    {
-        double start = NowSeconds();
-        measured();
-        times.push_back(NowSeconds() - start);
-    }
-    return Median(times);
-}
-
-std::wstring ExeFolder()
-{
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.erase(path.rfind(L'\\') + 1);
-}
-
-std::wstring Backslashed(std::wstring path)
-{
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    return path;
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(Backslashed(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    ::CloseHandle(file);
-    return ok;
-}
-
-std::string ReadBytes(const std::wstring& path)
-{
-    HANDLE file = ::CreateFileW(Backslashed(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return std::string();
-    std::string bytes;
-    char buffer[4096];
-    DWORD got = 0;
-    while (::ReadFile(file, buffer, sizeof(buffer), &got, nullptr) && got > 0)
-        bytes.append(buffer, got);
-    ::CloseHandle(file);
-    return bytes;
-}
-
-std::wstring FromUtf8(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
-}
-
-// Deletes the files matching pattern in folder (both "\" form); returns how many went.
-int DeleteMatching(const std::wstring& folder, const std::wstring& pattern)
-{
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return 0;
-    int deleted = 0;
-    do
-    {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            ::DeleteFileW((folder + L"\\" + found.cFileName).c_str()))
-            ++deleted;
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    return deleted;
-}
-
-// The updater registration the module looks for, put back as it was at the end.
-class CRegistration
-{
-public:
-    explicit CRegistration(const std::wstring& exePath)
-    {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS)
-        {
-            m_bKeyExisted = true;
-            wchar_t previous[MAX_PATH * 2] = {};
-            DWORD bytes = sizeof(previous) - sizeof(wchar_t);
-            DWORD type = 0;
-            if (::RegQueryValueExW(key, kPathValue, nullptr, &type, reinterpret_cast<BYTE*>(previous), &bytes) ==
-                    ERROR_SUCCESS &&
-                type == REG_SZ)
-            {
-                m_bValueExisted = true;
-                m_strPrevious = previous;
-            }
-            ::RegCloseKey(key);
-        }
-        m_bSet = Set(exePath);
-    }
-
-    ~CRegistration()
-    {
-        if (m_bValueExisted)
-        {
-            Set(m_strPrevious);
-            return;
-        }
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
-        {
-            ::RegDeleteValueW(key, kPathValue);
-            ::RegCloseKey(key);
-        }
-        if (!m_bKeyExisted)
-            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallKey);
-    }
-
-    bool IsSet() const { return m_bSet; }
-
-private:
-    static bool Set(const std::wstring& path)
-    {
-        HKEY key = nullptr;
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                              nullptr) != ERROR_SUCCESS)
-            return false;
-        LONG rc = ::RegSetValueExW(key, kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-        ::RegCloseKey(key);
-        return rc == ERROR_SUCCESS;
-    }
-
-    bool m_bKeyExisted = false;
-    bool m_bValueExisted = false;
-    bool m_bSet = false;
-    std::wstring m_strPrevious;
-};
 
 std::wstring ResultPathFor(const std::wstring& request)
 {

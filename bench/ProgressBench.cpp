@@ -16,6 +16,8 @@
 #include "sys/PathUtil.h"
 #include "ui/QMProgressData.h"
 
+#include "BenchSupport.h"
+
 #include <windows.h>
 #include <shellapi.h>
 
@@ -39,141 +41,14 @@ constexpr int kSplitRepeats = 300;
 constexpr double kFixedUiWaitSeconds = 0.100;
 constexpr int kKeepResultsFinishCode = 14;
 
-const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
-const wchar_t kPathValue[] = L"Vestabel exe path";
 const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMProgressBench";
-
-double NowSeconds()
-{
-    LARGE_INTEGER frequency, counter;
-    ::QueryPerformanceFrequency(&frequency);
-    ::QueryPerformanceCounter(&counter);
-    return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-double Median(std::vector<double> times)
-{
-    if (times.empty())
-        return 0;
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-double MedianOf(int runs, const std::function<void()>& measured)
-{
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i)
-    {
-        double start = NowSeconds();
-        measured();
-        times.push_back(NowSeconds() - start);
-    }
-    return Median(times);
-}
-
-std::wstring ExeFolder()
-{
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.erase(path.rfind(L'\\') + 1);
-}
-
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-              written == bytes.size();
-    ::CloseHandle(file);
-    return ok;
-}
 
 std::string Narrow(const std::wstring& ascii)
 {
     return std::string(ascii.begin(), ascii.end());
 }
-
-void DeleteMatching(const std::wstring& folder, const std::wstring& pattern)
-{
-    WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return;
-    do
-    {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            ::DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-}
-
-// The updater registration the module looks for, put back as it was at the end.
-class CRegistration
-{
-public:
-    explicit CRegistration(const std::wstring& exePath)
-    {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS)
-        {
-            m_bKeyExisted = true;
-            wchar_t previous[MAX_PATH * 2] = {};
-            DWORD bytes = sizeof(previous) - sizeof(wchar_t);
-            DWORD type = 0;
-            if (::RegQueryValueExW(key, kPathValue, nullptr, &type, reinterpret_cast<BYTE*>(previous), &bytes) ==
-                    ERROR_SUCCESS &&
-                type == REG_SZ)
-            {
-                m_bValueExisted = true;
-                m_strPrevious = previous;
-            }
-            ::RegCloseKey(key);
-        }
-        m_bSet = Set(exePath);
-    }
-
-    ~CRegistration()
-    {
-        if (m_bValueExisted)
-        {
-            Set(m_strPrevious);
-            return;
-        }
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
-        {
-            ::RegDeleteValueW(key, kPathValue);
-            ::RegCloseKey(key);
-        }
-        if (!m_bKeyExisted)
-            ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallKey);
-    }
-
-    bool IsSet() const { return m_bSet; }
-
-private:
-    static bool Set(const std::wstring& path)
-    {
-        HKEY key = nullptr;
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                              nullptr) != ERROR_SUCCESS)
-            return false;
-        LONG rc = ::RegSetValueExW(key, kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),
-                                   static_cast<DWORD>((path.size() + 1) * sizeof(wchar_t)));
-        ::RegCloseKey(key);
-        return rc == ERROR_SUCCESS;
-    }
-
-    bool m_bKeyExisted = false;
-    bool m_bValueExisted = false;
-    bool m_bSet = false;
-    std::wstring m_strPrevious;
-};
 
 std::string ComponentId(int index)
 {
