@@ -7,6 +7,7 @@
 #include "bridge/VestabelRun.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ComHandle.h"
 #include "sys/PathUtil.h"
 
 #include <windows.h>
@@ -39,6 +40,9 @@ int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const
     if (!ClearListPath(listPath))
         return QM_LIST_PATH_UNUSABLE;
 
+    // One apartment for the request's save and the result's load: tearing it down between
+    // the two would load the XML library twice per call. Balanced when the call ends.
+    CQMComInit com = InitializeComForThread();
     std::wstring requestPath = writeRequest();
     if (!RunVestabel({requestPath, switchName}))
         return QM_LIST_NOT_SUPPORTED;

@@ -6,6 +6,7 @@
 #include "bridge/VestabelRun.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ComHandle.h"
 #include "ui/DecisionWindow.h"
 #include "ui/ProgressWindow.h"
 
@@ -86,6 +87,8 @@ unsigned __stdcall LaunchCheckThreadProc(void* argument)
     try
     {
         copy = CopyForWorker(*static_cast<const QMCallContext*>(argument));
+        // One apartment for every request and result document of the sequence.
+        CQMComInit com = InitializeComForThread();
         int flag = 1;
         CheckAppUpdate(copy.m_strAppName, flag);
         // The handle copied at the start: this call's own window, never another process's.
