@@ -6,6 +6,7 @@
 #include "bridge/UpdaterWorkers.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ComHandle.h"
 #include "sys/QMSystemUtil.h"
 #include "ui/ModuleInstance.h"
 #include "ui/MutexProbe.h"
@@ -70,6 +71,8 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     context.m_strActionListPath = actionListPath;
     context.m_pfnProgress = progressCallback;
 
+    // One apartment for every load and save of the action list during this call.
+    CQMComInit com = InitializeComForThread();
     RewriteActionList(actionListPath, componentType);
     WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
 

@@ -109,6 +109,7 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     try
     {
         copy = CopyForWorker(*static_cast<const QMCallContext*>(argument));
+        CQMComInit com = InitializeComForThread();
         QMCallContext own;
         own.m_strAppName = copy.m_strAppName;
         own.m_strActionListPath = copy.m_strActionListPath;
