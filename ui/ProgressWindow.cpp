@@ -124,6 +124,8 @@ void RunProgressMessageLoop(QMProgressContext& context)
     // keep pumping until it has closed and hand the host's quit back afterwards.
     bool hostQuit = false;
     WPARAM hostExitCode = 0;
+    bool ourQuit = !context.m_bClosed;
+    context.m_bInLoop = true;
     MSG message = {};
     while (!context.m_bClosed)
     {
@@ -143,9 +145,13 @@ void RunProgressMessageLoop(QMProgressContext& context)
     }
     if (!context.m_bClosed && context.m_hProgressWnd != nullptr)
         ::DestroyWindow(context.m_hProgressWnd);
+    context.m_bInLoop = false;
     // Drop our own quit message so that it does not end a loop of the host.
-    MSG ours = {};
-    ::PeekMessageW(&ours, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    if (ourQuit)
+    {
+        MSG ours = {};
+        ::PeekMessageW(&ours, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+    }
     ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
     if (hostQuit)
         ::PostQuitMessage(static_cast<int>(hostExitCode));
@@ -168,7 +174,8 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     {
     case WM_DESTROY:
         context->m_bClosed = true;
-        ::PostQuitMessage(0);
+        if (context->m_bInLoop)
+            ::PostQuitMessage(0);
         return 0;
     case WM_COPYDATA:
         OnProgressData(window, *context, reinterpret_cast<const COPYDATASTRUCT*>(lParam));

@@ -25,6 +25,9 @@ struct QMProgressContext
     int m_nLastPercent = 100;
     // Set when the window is destroyed, whatever closed it.
     bool m_bClosed = false;
+    // While the loop runs, the window's end wakes it with a quit message; a window closed
+    // outside the loop must leave no quit behind for the host's own loop.
+    bool m_bInLoop = false;
 };
 
 // Loads the action list into the context with every result "0"; false when it cannot be loaded.

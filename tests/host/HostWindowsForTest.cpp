@@ -34,7 +34,8 @@ BOOL CALLBACK MatchDialog(HWND window, LPARAM lParam)
     wchar_t className[16] = {};
     wchar_t title[256] = {};
     ::GetClassNameW(window, className, 16);
-    ::GetWindowTextW(window, title, 256);
+    // Read without a message: the window's thread may be blocked waiting for this one.
+    ::InternalGetWindowText(window, title, 256);
     if (process == ::GetCurrentProcessId() && wcscmp(className, L"#32770") == 0 && ::IsWindowVisible(window) &&
         wcscmp(title, search->caption) == 0)
     {
@@ -55,4 +56,21 @@ HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs)
             ::Sleep(10);
     }
     return search.found;
+}
+
+namespace
+{
+BOOL CALLBACK CancelDialog(HWND window, LPARAM)
+{
+    wchar_t className[16] = {};
+    ::GetClassNameW(window, className, 16);
+    if (wcscmp(className, L"#32770") == 0)
+        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return TRUE;
+}
+} // namespace
+
+void CancelDialogsOfThread(DWORD threadId)
+{
+    ::EnumThreadWindows(threadId, CancelDialog, 0);
 }

@@ -22,3 +22,7 @@ private:
 
 // Finds a visible dialog (#32770) of this process with this caption; waits up to timeoutMs.
 HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs);
+
+// Ends every dialog of a thread with IDCANCEL: the way out when a test could not find the one
+// it expected, so that the modal call it waits for still returns.
+void CancelDialogsOfThread(DWORD threadId);

@@ -45,6 +45,12 @@ BOOL CALLBACK FindDialog(HWND window, LPARAM found)
     return TRUE;
 }
 
+BOOL CALLBACK CloseAnyDialog(HWND window, LPARAM)
+{
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+    return TRUE;
+}
+
 class MsgBoxTest : public ::testing::Test
 {
 protected:
@@ -66,7 +72,7 @@ protected:
             threadId = ::GetCurrentThreadId();
             result = ShowQMMsgBox(text, L"Caption App", buttons, icon);
         });
-        for (int i = 0; i < 500 && shown.dialog == nullptr && result == -100; ++i)
+        for (int i = 0; i < 3000 && shown.dialog == nullptr && result == -100; ++i)
         {
             ::Sleep(10);
             if (threadId != 0)
@@ -77,6 +83,15 @@ protected:
             ::Sleep(50);
             ReadLayout(text, shown);
             ::PostMessageW(shown.dialog, closeMessage, closeParam, 0);
+        }
+        else
+        {
+            // Not seen in time: end whatever the box thread shows, so that the test cannot hang.
+            while (result == -100 && threadId != 0)
+            {
+                ::EnumThreadWindows(threadId, CloseAnyDialog, 0);
+                ::Sleep(100);
+            }
         }
         ui.join();
         return result;

@@ -277,6 +277,16 @@ TEST_F(ProgressWindowTest, LoopEndsWhenTheWindowClosesAndKeepsTheHostsQuit)
     EXPECT_EQ(message.wParam, 7u);
 }
 
+TEST_F(ProgressWindowTest, WindowClosedOutsideTheLoopLeavesNoQuitForTheHost)
+{
+    // A call that gives up before its loop (busy after all) closes the window itself.
+    ::DestroyWindow(m_context.m_hProgressWnd);
+    EXPECT_TRUE(m_context.m_bClosed);
+    MSG message = {};
+    EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        << "a quit left behind would end the host's own message loop";
+}
+
 TEST(MutexProbe, FindsOnlyExistingMutexes)
 {
     std::wstring name = L"QMTestProbe_" + std::to_wstring(::GetCurrentProcessId());
