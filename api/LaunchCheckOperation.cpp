@@ -3,7 +3,7 @@
 #include "api/BusyMutex.h"
 #include "api/SupportProbe.h"
 #include "bridge/UpdaterWorkers.h"
-#include "sys/QMSystemUtil.h"
+#include "sys/MessageWait.h"
 #include "ui/HostWindows.h"
 #include "ui/ModuleInstance.h"
 #include "ui/MutexProbe.h"
@@ -18,6 +18,8 @@
 
 namespace
 {
+constexpr DWORD kWorkerEndLimitMs = 5000;
+
 // Re-enables the host's windows on every path out of the body.
 class CDisabledHostWindows
 {
@@ -41,8 +43,7 @@ private:
 // Closes a progress window the busy path does not use, before its context goes away.
 void CloseUnusedProgressWindow(QMCallContext& context, QMProgressContext& progress)
 {
-    if (progress.m_hProgressWnd != nullptr && !progress.m_bClosed)
-        ::DestroyWindow(progress.m_hProgressWnd);
+    CloseProgressWindow(progress);
     ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
     context.m_hProgressWnd = nullptr;
 }
@@ -79,13 +80,16 @@ void ShowBusyMessage(QMCallContext& context, const std::wstring& appName)
 }
 
 int WaitForLaunchCheck(CDisabledHostWindows& hostWindows, QMCallContext& context, QMProgressContext& progress,
-                       unsigned workerId)
+                       HANDLE worker)
 {
     RunProgressMessageLoop(progress);
     hostWindows.Restore();
     if (context.m_hOwnerWnd != nullptr)
         BringWindowToFront(context.m_hOwnerWnd);
-    GetSystemUtil()->WaitForThread(workerId);
+    // The done message is the worker's last act, so it ends at once; the bound only keeps a
+    // worker stalled by the system from holding the host, and the worker keeps the module loaded.
+    if (worker != nullptr)
+        WaitHandlingSentMessages(worker, kWorkerEndLimitMs);
     return progress.m_nLaunchFlag;
 }
 } // namespace
@@ -98,6 +102,8 @@ bool RunLaunchCheck(QMCallContext& context, const std::wstring& appName, int& st
     context.m_strAppName = appName;
 
     QMProgressContext progress;
+    progress.m_bLaunchCheck = true;
+    progress.m_nDoneKey = MakeDoneKey();
     CDisabledHostWindows hostWindows;
     bool busy = false;
     if (!PrepareLaunchCheck(hostWindows, context, progress, busy))
@@ -114,12 +120,12 @@ bool RunLaunchCheck(QMCallContext& context, const std::wstring& appName, int& st
         return true;
     }
 
-    unsigned workerId = GetSystemUtil()->StartThread(LaunchCheckThreadProc, &context);
-    if (workerId == 0)
+    CQMKernelHandle worker = StartWorker(LaunchCheckThreadProc, context, progress.m_nDoneKey);
+    if (!worker)
     {
         // No worker, no done message: end as a check without a usable answer.
-        ::SendMessageW(context.m_hProgressWnd, WM_QM_CHECK_DONE, 0, QM_STATE_GO_ON);
+        ::SendMessageW(context.m_hProgressWnd, WM_QM_CHECK_DONE, progress.m_nDoneKey, QM_STATE_GO_ON);
     }
-    state = WaitForLaunchCheck(hostWindows, context, progress, workerId);
+    state = WaitForLaunchCheck(hostWindows, context, progress, worker.Get());
     return true;
 }

@@ -7,7 +7,7 @@
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
-#include "sys/QMSystemUtil.h"
+#include "sys/MessageWait.h"
 #include "ui/ModuleInstance.h"
 #include "ui/MutexProbe.h"
 #include "ui/ProgressWindow.h"
@@ -80,8 +80,7 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     bool busy = false;
     if (!PrepareComponentUpdate(progress, busy, context))
     {
-        if (progress.m_hProgressWnd != nullptr)
-            ::DestroyWindow(progress.m_hProgressWnd);
+        CloseProgressWindow(progress);
         return QM_UPDATE_NOT_SUPPORTED;
     }
 
@@ -90,7 +89,7 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
         // A window made before the mutex turned out to be taken must not outlive its context.
         if (progress.m_hProgressWnd != nullptr)
         {
-            ::DestroyWindow(progress.m_hProgressWnd);
+            CloseProgressWindow(progress);
             ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
             context.m_hProgressWnd = nullptr;
         }
@@ -98,12 +97,12 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
         return QM_UPDATE_DONE;
     }
 
-    unsigned workerId = GetSystemUtil()->StartThread(UpdateComponentsThreadProc, &context);
-    if (workerId == 0)
+    // Not waited for: after the finish record the updater may linger for as long as it likes.
+    // The worker keeps the module loaded until it has seen the updater end.
+    CQMKernelHandle worker = StartWorker(UpdateComponentsThreadProc, context);
+    if (!worker)
         SendFinishNotice(context.m_hProgressWnd, L"", L"");
     RunProgressMessageLoop(progress);
-    // The worker may still wait for the updater to end; the module must not be left to it.
-    GetSystemUtil()->WaitForThread(workerId);
     return QM_UPDATE_DONE;
 }
 
@@ -112,7 +111,7 @@ void WaitForVestabelUI()
     for (int round = 0; round < kUiWaitRounds; ++round)
     {
         bool gone = !IsAnyMutexPresent({kVestabelUIMutexName});
-        GetSystemUtil()->Sleep(kUiWaitRoundMs);
+        SleepHandlingSentMessages(kUiWaitRoundMs);
         if (gone)
             break;
     }

@@ -3,14 +3,20 @@
 #include "api/QMCallContext.h"
 #include "bridge/RequestDocument.h"
 #include "bridge/ResultDocument.h"
+#include "bridge/VestabelLocation.h"
 #include "bridge/VestabelRun.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
+#include "sys/ModuleThread.h"
+#include "sys/ProcessProbe.h"
 #include "ui/DecisionWindow.h"
+#include "ui/MutexProbe.h"
 #include "ui/ProgressWindow.h"
 
 #include <windows.h>
+
+#include <memory>
 
 namespace
 {
@@ -19,25 +25,20 @@ void LogLaunchCheckResult()
     WriteServiceLog(kServiceLogSource, L"CATCH_XML", L"LaunchCheck");
 }
 
-// What a worker takes from the caller's context when it starts; nothing is read later.
-struct QMWorkerCopy
+// The updater's side can still decide while its interface is up or any of its processes runs.
+bool IsVestabelSideAlive()
 {
-    std::wstring m_strAppName;
-    std::wstring m_strActionListPath;
-    QMProgressCallback m_pfnProgress = nullptr;
-    HWND m_hProgressWnd = nullptr;
-    DWORD m_nWindowThreadId = 0;
-};
+    return IsAnyMutexPresent({kVestabelUIMutexName}) || IsImageRunning(GetVestabelExePath());
+}
 
-QMWorkerCopy CopyForWorker(const QMCallContext& context)
+bool WaitForDecisionOfAnotherProcess()
 {
-    QMWorkerCopy copy;
-    copy.m_strAppName = context.m_strAppName;
-    copy.m_strActionListPath = context.m_strActionListPath;
-    copy.m_pfnProgress = context.m_pfnProgress;
-    copy.m_hProgressWnd = context.m_hProgressWnd;
-    copy.m_nWindowThreadId = ::GetWindowThreadProcessId(context.m_hProgressWnd, nullptr);
-    return copy;
+    QMDecisionOutcome outcome = WaitForUpdateDecision(IsVestabelSideAlive);
+    if (outcome == QM_DECISION_SIDE_GONE || outcome == QM_DECISION_TIMED_OUT)
+        WriteServiceLog(kServiceLogSource, L"CATCH_MSG",
+                        JoinLogFields({L"LaunchCheck", outcome == QM_DECISION_SIDE_GONE ? L"NO_DECISION_SIDE_GONE"
+                                                                                         : L"NO_DECISION_TIMEOUT"}));
+    return outcome == QM_DECISION_CONFIRMED;
 }
 } // namespace
 
@@ -56,7 +57,7 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
     if (decision != QM_LAUNCH_RESTART)
         return false;
 
-    if (!processInfo.empty() && !WaitForUpdateDecision())
+    if (!processInfo.empty() && !WaitForDecisionOfAnotherProcess())
         return true;
 
     std::wstring updateRequest = CreateLaunchCheckRequest(appName);
@@ -83,37 +84,34 @@ bool RunComponentUpdate(const QMCallContext& context)
 
 unsigned __stdcall LaunchCheckThreadProc(void* argument)
 {
-    QMWorkerCopy copy;
+    std::unique_ptr<QMWorkerCopy> copy(static_cast<QMWorkerCopy*>(argument));
+    int flag = 1;
     try
     {
-        copy = CopyForWorker(*static_cast<const QMCallContext*>(argument));
         // One apartment for every request and result document of the sequence.
         CQMComInit com = InitializeComForThread();
-        int flag = 1;
-        CheckAppUpdate(copy.m_strAppName, flag);
-        // The handle copied at the start: this call's own window, never another process's.
-        ::SendMessageW(copy.m_hProgressWnd, WM_QM_CHECK_DONE, 0, flag);
+        CheckAppUpdate(copy->m_strAppName, flag);
     }
     catch (...)
     {
         // The caller's loop must end whatever failed here; the flag stays "may go on starting".
-        if (copy.m_hProgressWnd != nullptr)
-            ::SendMessageW(copy.m_hProgressWnd, WM_QM_CHECK_DONE, 0, 1);
+        flag = 1;
     }
+    // The handle copied at the start: this call's own window, never another process's.
+    SendToProgressWindow(copy->m_hProgressWnd, WM_QM_CHECK_DONE, copy->m_nDoneKey, flag);
     return 0;
 }
 
 unsigned __stdcall UpdateComponentsThreadProc(void* argument)
 {
-    QMWorkerCopy copy;
+    std::unique_ptr<QMWorkerCopy> copy(static_cast<QMWorkerCopy*>(argument));
     try
     {
-        copy = CopyForWorker(*static_cast<const QMCallContext*>(argument));
         CQMComInit com = InitializeComForThread();
         QMCallContext own;
-        own.m_strAppName = copy.m_strAppName;
-        own.m_strActionListPath = copy.m_strActionListPath;
-        own.m_pfnProgress = copy.m_pfnProgress;
+        own.m_strAppName = copy->m_strAppName;
+        own.m_strActionListPath = copy->m_strActionListPath;
+        own.m_pfnProgress = copy->m_pfnProgress;
         RunComponentUpdate(own);
     }
     catch (...)
@@ -121,7 +119,22 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     }
     // Not started, crashed before its finish record, or failed here: while the window is still
     // open nothing else will close it, so end the update as not run.
-    if (IsProgressWindowOf(copy.m_hProgressWnd, copy.m_nWindowThreadId))
-        SendFinishNotice(copy.m_hProgressWnd, L"", L"");
+    if (IsProgressWindowOf(copy->m_hProgressWnd, copy->m_nWindowThreadId))
+        SendFinishNotice(copy->m_hProgressWnd, L"", L"");
     return 0;
+}
+
+CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMCallContext& context, WPARAM doneKey)
+{
+    auto copy = std::make_unique<QMWorkerCopy>();
+    copy->m_strAppName = context.m_strAppName;
+    copy->m_strActionListPath = context.m_strActionListPath;
+    copy->m_pfnProgress = context.m_pfnProgress;
+    copy->m_hProgressWnd = context.m_hProgressWnd;
+    copy->m_nWindowThreadId = ::GetWindowThreadProcessId(context.m_hProgressWnd, nullptr);
+    copy->m_nDoneKey = doneKey;
+    CQMKernelHandle worker = StartModuleThread(procedure, copy.get());
+    if (worker)
+        copy.release();
+    return worker;
 }

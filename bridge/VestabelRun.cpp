@@ -2,6 +2,7 @@
 
 #include "bridge/VestabelLocation.h"
 #include "sys/Handle.h"
+#include "sys/MessageWait.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -52,8 +53,10 @@ bool RunVestabel(const std::vector<std::wstring>& arguments)
         return false;
 
     // No handle comes back when the shell handed the start to another process; nothing to wait for.
+    // The wait has no limit, but the thread keeps answering what other threads send it: the
+    // host's own threads during a list call, the desktop, and a worker's COM apartment window.
     CQMKernelHandle process(info.hProcess);
     if (process)
-        ::WaitForSingleObject(process.Get(), INFINITE);
+        WaitHandlingSentMessages(process.Get(), INFINITE);
     return true;
 }

@@ -9,6 +9,8 @@ namespace
 {
 // Set on the window once the wait is over, so that destroying it posts no second quit.
 constexpr LONG_PTR kWaitOver = 1;
+// How often the wait asks whether anybody is left to decide.
+constexpr DWORD kProbeIntervalMs = 500;
 
 LRESULT CALLBACK DecisionWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -28,17 +30,17 @@ LRESULT CALLBACK DecisionWindowProc(HWND window, UINT message, WPARAM wParam, LP
 }
 } // namespace
 
-bool WaitForUpdateDecision()
+QMDecisionOutcome WaitForUpdateDecision(const std::function<bool()>& decidingSideAlive, DWORD limitMs)
 {
     HINSTANCE module = GetModuleInstance();
     if (module == nullptr)
-        return false;
+        return QM_DECISION_NO_WINDOW;
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = DecisionWindowProc;
     windowClass.hInstance = module;
     windowClass.lpszClassName = kDecisionWindowClass;
     if (!::RegisterClassW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
-        return false;
+        return QM_DECISION_NO_WINDOW;
 
     HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kDecisionWindowClass, L"", 0,
                                     ::GetSystemMetrics(SM_CXFULLSCREEN) / 2, ::GetSystemMetrics(SM_CYFULLSCREEN) / 2,
@@ -46,22 +48,62 @@ bool WaitForUpdateDecision()
     if (window == nullptr)
     {
         ::UnregisterClassW(kDecisionWindowClass, module);
-        return false;
+        return QM_DECISION_NO_WINDOW;
     }
     ::ShowWindow(window, SW_HIDE);
     ::SetActiveWindow(window);
 
-    MSG message = {};
-    BOOL got = 0;
-    while ((got = ::GetMessageW(&message, nullptr, 0, 0)) > 0)
+    QMDecisionOutcome outcome = QM_DECISION_TIMED_OUT;
+    DWORD start = ::GetTickCount();
+    DWORD lastProbe = start;
+    int goneProbes = 0;
+    bool sideGone = false;
+    bool waiting = true;
+    while (waiting)
     {
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        MSG message = {};
+        while (waiting && ::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        {
+            if (message.message == WM_QUIT)
+            {
+                outcome = message.wParam == static_cast<WPARAM>(QM_DECISION_CONFIRM) ? QM_DECISION_CONFIRMED
+                                                                                      : QM_DECISION_DECLINED;
+                waiting = false;
+                break;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        if (!waiting)
+            break;
+        if (sideGone)
+        {
+            outcome = QM_DECISION_SIDE_GONE;
+            break;
+        }
+        DWORD now = ::GetTickCount();
+        if (now - start >= limitMs)
+            break;
+        if (now - lastProbe >= kProbeIntervalMs)
+        {
+            lastProbe = now;
+            // Twice in a row, so that a hand-over between two of the updater's processes
+            // is not taken for its end; a decision posted just before is already queued.
+            goneProbes = decidingSideAlive && !decidingSideAlive() ? goneProbes + 1 : 0;
+            if (goneProbes >= 2)
+            {
+                // One more look at the queue first: a decision posted just before its sender ended counts.
+                sideGone = true;
+                continue;
+            }
+        }
+        DWORD left = limitMs - (now - start);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, left < kProbeIntervalMs ? left : kProbeIntervalMs, QS_ALLINPUT,
+                                      MWMO_INPUTAVAILABLE);
     }
-    bool confirmed = got == 0 && message.wParam == static_cast<WPARAM>(QM_DECISION_CONFIRM);
 
     ::SetWindowLongPtrW(window, GWLP_USERDATA, kWaitOver);
     ::DestroyWindow(window);
     ::UnregisterClassW(kDecisionWindowClass, module);
-    return confirmed;
+    return outcome;
 }

@@ -8,8 +8,10 @@ bool IsAnyMutexPresent(const std::vector<std::wstring>& names)
 {
     for (const std::wstring& name : names)
     {
-        CQMKernelHandle mutex(::OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()));
-        if (mutex)
+        // The least access that proves the mutex exists. One made by an elevated process
+        // refuses more to a standard one, and refusing access still means it is there.
+        CQMKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+        if (mutex || ::GetLastError() == ERROR_ACCESS_DENIED)
             return true;
     }
     return false;

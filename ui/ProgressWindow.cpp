@@ -14,6 +14,8 @@ constexpr std::int32_t kKeepResultsCode = 14;
 constexpr std::int32_t kNotRunCode = 16;
 // A hung or foreign updater window must not hold the host's thread.
 constexpr UINT kCancelTimeoutMs = 3000;
+// One round of a notice to the calling thread; repeated while the window is open.
+constexpr UINT kNoticeRoundMs = 500;
 
 // The host's callback returns a one-byte boolean; only its low 8 bits count.
 using QMProgressCallbackByte = unsigned char(__stdcall*)(int, int, const wchar_t*, unsigned, unsigned,
@@ -31,9 +33,18 @@ const wchar_t* TypeName(std::uint32_t type)
     }
 }
 
+// The context whose window this thread is creating right now.
+thread_local QMProgressContext* t_pCreatingContext = nullptr;
+
 QMProgressContext* ContextOf(HWND window)
 {
     return reinterpret_cast<QMProgressContext*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// Closed by the protocol, or destroyed by anyone on this thread.
+bool IsClosed(const QMProgressContext& context)
+{
+    return context.m_bClosed || context.m_hProgressWnd == nullptr || !::IsWindow(context.m_hProgressWnd);
 }
 
 void SaveActionList(QMProgressContext& context)
@@ -104,9 +115,11 @@ HWND CreateProgressWindow(QMProgressContext& context)
     if (!::RegisterClassW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return nullptr;
 
+    t_pCreatingContext = &context;
     HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kProgressWindowClass, L"", WS_DISABLED,
                                     ::GetSystemMetrics(SM_CXFULLSCREEN) / 2, ::GetSystemMetrics(SM_CYFULLSCREEN) / 2,
                                     CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, &context);
+    t_pCreatingContext = nullptr;
     if (window == nullptr)
     {
         ::UnregisterClassW(kProgressWindowClass, module);
@@ -120,50 +133,65 @@ HWND CreateProgressWindow(QMProgressContext& context)
 
 void RunProgressMessageLoop(QMProgressContext& context)
 {
-    // A WM_QUIT that is not ours (the host is shutting down) must not strand the window:
-    // keep pumping until it has closed and hand the host's quit back afterwards.
+    // Only the window's own end stops the loop. A quit message of the host (its window
+    // closed, PostQuitMessage from a timer or from its callback) is kept aside and posted
+    // again afterwards, so that the host's own loop still ends, with the host's exit code.
     bool hostQuit = false;
     WPARAM hostExitCode = 0;
-    bool ourQuit = !context.m_bClosed;
-    context.m_bInLoop = true;
-    MSG message = {};
-    while (!context.m_bClosed)
+    while (!IsClosed(context))
     {
-        BOOL got = ::GetMessageW(&message, nullptr, 0, 0);
-        if (got == -1)
-            break;
-        if (got == 0)
+        MSG message = {};
+        // Sent messages (the updater's records, the worker's notices) are handled inside the peek.
+        if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         {
-            if (context.m_bClosed)
-                break;
-            hostQuit = true;
-            hostExitCode = message.wParam;
+            if (message.message == WM_QUIT)
+            {
+                hostQuit = true;
+                hostExitCode = message.wParam;
+                continue;
+            }
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
             continue;
         }
-        ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        if (IsClosed(context))
+            break;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
-    if (!context.m_bClosed && context.m_hProgressWnd != nullptr)
-        ::DestroyWindow(context.m_hProgressWnd);
-    context.m_bInLoop = false;
-    // Drop our own quit message so that it does not end a loop of the host.
-    if (ourQuit)
-    {
-        MSG ours = {};
-        ::PeekMessageW(&ours, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
-    }
+    CloseProgressWindow(context);
     ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
     if (hostQuit)
         ::PostQuitMessage(static_cast<int>(hostExitCode));
+}
+
+void CloseProgressWindow(QMProgressContext& context)
+{
+    if (!context.m_bClosed && context.m_hProgressWnd != nullptr && ::IsWindow(context.m_hProgressWnd))
+        ::DestroyWindow(context.m_hProgressWnd);
+    context.m_bClosed = true;
+}
+
+WPARAM MakeDoneKey()
+{
+    LARGE_INTEGER counter = {};
+    ::QueryPerformanceCounter(&counter);
+    static LONG s_nCalls = 0;
+    WPARAM key = static_cast<WPARAM>(counter.QuadPart) ^ (static_cast<WPARAM>(::InterlockedIncrement(&s_nCalls)) << 20) ^
+                 static_cast<WPARAM>(::GetCurrentThreadId()) * 2654435761u;
+    // Zero is what a message sent without a key carries.
+    return key != 0 ? key : 1;
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_NCCREATE)
     {
+        // The context is taken only while this thread creates the window for it. Any process
+        // can send WM_NCCREATE later, and its lParam is nothing this process may dereference.
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        if (create->lpCreateParams == nullptr)
-            return 0;
+        if (t_pCreatingContext == nullptr || ContextOf(window) != nullptr || create == nullptr ||
+            create->lpCreateParams != t_pCreatingContext)
+            return ContextOf(window) != nullptr ? TRUE : FALSE;
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         return ::DefWindowProcW(window, message, wParam, lParam);
     }
@@ -172,21 +200,25 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         return 0;
     switch (message)
     {
+    case WM_CLOSE:
     case WM_DESTROY:
-        context->m_bClosed = true;
-        if (context->m_bInLoop)
-            ::PostQuitMessage(0);
+    case WM_NCDESTROY:
+        // Only the protocol's messages close the window; a real destruction is seen by the loop.
         return 0;
     case WM_COPYDATA:
         OnProgressData(window, *context, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         return 0;
     case WM_QM_SAVE_AND_CLOSE:
+        if (context->m_bLaunchCheck)
+            return 0;
         SaveActionList(*context);
-        ::DestroyWindow(window);
+        CloseProgressWindow(*context);
         return 0;
     case WM_QM_CHECK_DONE:
+        if (!context->m_bLaunchCheck || wParam != context->m_nDoneKey)
+            return 0;
         context->m_nLaunchFlag = static_cast<int>(lParam);
-        ::DestroyWindow(window);
+        CloseProgressWindow(*context);
         WriteServiceLog(kServiceLogSource, L"CATCH_MSG", L"LaunchCheck");
         return 0;
     default:
@@ -194,7 +226,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-void OnProgressData(HWND window, QMProgressContext& context, const COPYDATASTRUCT* copy)
+void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATASTRUCT* copy)
 {
     // Any process on the desktop can send this: read nothing outside a whole record.
     if (copy == nullptr || copy->cbData != sizeof(QMProgressData) || copy->lpData == nullptr)
@@ -210,7 +242,7 @@ void OnProgressData(HWND window, QMProgressContext& context, const COPYDATASTRUC
             if (record.m_nCode != kKeepResultsCode)
                 SetAllComponentResults(context, record.m_nCode);
             SaveActionList(context);
-            ::DestroyWindow(window);
+            CloseProgressWindow(context);
         }
         else
         {
@@ -259,7 +291,23 @@ void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, cons
     copy.dwData = QM_COPYDATA_PROGRESS;
     copy.cbData = sizeof(record);
     copy.lpData = &record;
-    ::SendMessageW(progressWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+    if (::GetWindowThreadProcessId(progressWindow, nullptr) == ::GetCurrentThreadId())
+        ::SendMessageW(progressWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+    else
+        SendToProgressWindow(progressWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+}
+
+bool SendToProgressWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    // Not SMTO_ABORTIFHUNG: a host callback that shows a dialog for a while is not hung, and
+    // the message must still arrive. Each round is bounded, and the window's end stops the rounds.
+    while (::IsWindow(window))
+    {
+        DWORD_PTR result = 0;
+        if (::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, kNoticeRoundMs, &result))
+            return true;
+    }
+    return false;
 }
 
 bool IsProgressWindowOf(HWND window, DWORD threadId)

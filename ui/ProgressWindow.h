@@ -23,11 +23,13 @@ struct QMProgressContext
     CQMActionListXML m_actionList;
     QMProgressCallback m_pfnCallback = nullptr;
     int m_nLastPercent = 100;
-    // Set when the window is destroyed, whatever closed it.
+    // Set once the window has really been destroyed. A WM_DESTROY that merely arrives (any
+    // process can post one) closes nothing.
     bool m_bClosed = false;
-    // While the loop runs, the window's end wakes it with a quit message; a window closed
-    // outside the loop must leave no quit behind for the host's own loop.
-    bool m_bInLoop = false;
+    // What the window serves: the done message closes only a launch check's window, and only
+    // with this call's key in wParam; the save message closes only a component update's.
+    bool m_bLaunchCheck = false;
+    WPARAM m_nDoneKey = 0;
 };
 
 // Loads the action list into the context with every result "0"; false when it cannot be loaded.
@@ -37,8 +39,16 @@ bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContex
 // The context's window, created (message-only, hidden) on the first call; null on failure.
 HWND CreateProgressWindow(QMProgressContext& context);
 
-// Dispatches the thread's messages until the context's window has closed.
+// Dispatches the thread's messages until the context's window has closed. The loop ends on the
+// window's destruction, never on a quit message: a WM_QUIT of the host that arrives meanwhile
+// is taken out of the way and posted again, with its exit code, when the loop ends.
 void RunProgressMessageLoop(QMProgressContext& context);
+
+// Destroys the context's window if it is still open.
+void CloseProgressWindow(QMProgressContext& context);
+
+// A key for the done message that no other call or process can guess in advance.
+WPARAM MakeDoneKey();
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -52,8 +62,14 @@ void SetAllComponentResults(QMProgressContext& context, int code);
 int ComputeProgressPercent(const QMProgressData& record);
 
 // Sends a finish record with code 16 to the given progress window. The updater window of
-// the record is the one found by senderClass (none for an empty name).
+// the record is the one found by senderClass (none for an empty name). The send never blocks
+// for ever: it is retried while the window is still open and given up once it has gone.
 void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass);
+
+// Sends message to a progress window of another thread of this process without hanging on it:
+// it waits while that thread is busy (a host callback may show a dialog), and gives up once the
+// window has been destroyed. True when the window handled the message.
+bool SendToProgressWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // True when window is still a progress window of the given thread.
 bool IsProgressWindowOf(HWND window, DWORD threadId);

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -246,6 +247,14 @@ TEST_F(ProgressWindowTest, DoneMessageStoresTheFlagAndLogs)
 {
     EXPECT_EQ(m_context.m_nLaunchFlag, 1);
     ::SendMessageW(m_context.m_hProgressWnd, WM_QM_CHECK_DONE, 0, 0);
+    EXPECT_FALSE(m_context.m_bClosed) << "a component update's window takes no done message";
+
+    m_context.m_bLaunchCheck = true;
+    m_context.m_nDoneKey = MakeDoneKey();
+    ::SendMessageW(m_context.m_hProgressWnd, WM_QM_CHECK_DONE, m_context.m_nDoneKey + 1, 0);
+    ::SendMessageW(m_context.m_hProgressWnd, WM_QM_SAVE_AND_CLOSE, 0, 0);
+    EXPECT_FALSE(m_context.m_bClosed) << "a wrong key and the save message leave a launch check's window open";
+    ::SendMessageW(m_context.m_hProgressWnd, WM_QM_CHECK_DONE, m_context.m_nDoneKey, 0);
     EXPECT_TRUE(m_context.m_bClosed);
     EXPECT_EQ(m_context.m_nLaunchFlag, 0);
     EXPECT_EQ(CurrentLogRecords(), (std::vector<std::wstring>{L"PL,CATCH_MSG,LaunchCheck"}));
@@ -280,11 +289,45 @@ TEST_F(ProgressWindowTest, LoopEndsWhenTheWindowClosesAndKeepsTheHostsQuit)
 TEST_F(ProgressWindowTest, WindowClosedOutsideTheLoopLeavesNoQuitForTheHost)
 {
     // A call that gives up before its loop (busy after all) closes the window itself.
-    ::DestroyWindow(m_context.m_hProgressWnd);
+    CloseProgressWindow(m_context);
     EXPECT_TRUE(m_context.m_bClosed);
+    EXPECT_FALSE(::IsWindow(m_context.m_hProgressWnd));
     MSG message = {};
     EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
         << "a quit left behind would end the host's own message loop";
+}
+
+// Any thread or process can find the window by its class and send it anything.
+TEST_F(ProgressWindowTest, ForeignMessagesNeitherCloseTheWindowNorReplaceItsContext)
+{
+    HWND window = m_context.m_hProgressWnd;
+    std::atomic<bool> sent{false};
+    std::thread other([window, &sent] {
+        ::PostMessageW(window, WM_DESTROY, 0, 0);
+        ::SendMessageW(window, WM_DESTROY, 0, 0);
+        ::SendMessageW(window, WM_NCDESTROY, 0, 0);
+        ::SendMessageW(window, WM_CLOSE, 0, 0);
+        CREATESTRUCTW foreign = {};
+        foreign.lpCreateParams = reinterpret_cast<void*>(0x12345678);
+        ::SendMessageW(window, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&foreign));
+        sent = true;
+    });
+    // Pump as the loop would, until the sends are through and the posted message is handled.
+    for (int round = 0; round < 2 || !sent; ++round)
+    {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&message);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, 0);
+    }
+    other.join();
+    EXPECT_FALSE(m_context.m_bClosed);
+    ASSERT_TRUE(::IsWindow(window));
+    Send(QM_PROGRESS_UPDATE, L"CompB", 0, 0, 1, 1, 9);
+    ASSERT_EQ(g_calls.size(), 1u) << "the window still works with its own context";
+    Send(QM_PROGRESS_FINISH, L"", 0, 0, 0, 0, 14);
+    EXPECT_TRUE(m_context.m_bClosed);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"9"}));
 }
 
 TEST(MutexProbe, FindsOnlyExistingMutexes)
@@ -297,5 +340,30 @@ TEST(MutexProbe, FindsOnlyExistingMutexes)
     ::CloseHandle(mutex);
     EXPECT_FALSE(IsAnyMutexPresent({name}));
     EXPECT_FALSE(IsAnyMutexPresent({}));
+}
+
+// A mutex made by an elevated process refuses a standard one: it is there all the same.
+TEST(MutexProbe, MutexThatRefusesAccessCountsAsPresent)
+{
+    std::wstring name = L"QMTestLocked_" + std::to_wstring(::GetCurrentProcessId());
+    ACL emptyAcl;
+    ASSERT_TRUE(::InitializeAcl(&emptyAcl, sizeof(emptyAcl), ACL_REVISION));
+    SECURITY_DESCRIPTOR descriptor;
+    ASSERT_TRUE(::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(::SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyAcl, FALSE));
+    SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
+    HANDLE mutex = ::CreateMutexW(&attributes, FALSE, name.c_str());
+    ASSERT_NE(mutex, nullptr);
+    HANDLE opened = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+    DWORD error = ::GetLastError();
+    if (opened != nullptr)
+    {
+        ::CloseHandle(opened);
+        ::CloseHandle(mutex);
+        GTEST_SKIP() << "Wine does not apply a mutex's empty access list to its own user";
+    }
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(IsAnyMutexPresent({name}));
+    ::CloseHandle(mutex);
 }
 } // namespace

@@ -1,0 +1,45 @@
+#include "sys/MessageWait.h"
+
+namespace
+{
+DWORD Remaining(DWORD start, DWORD timeoutMs)
+{
+    if (timeoutMs == INFINITE)
+        return INFINITE;
+    DWORD spent = ::GetTickCount() - start;
+    return spent >= timeoutMs ? 0 : timeoutMs - spent;
+}
+
+void HandleSentMessages()
+{
+    // Sent messages are delivered inside the peek; nothing posted is removed.
+    MSG message;
+    ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+}
+} // namespace
+
+DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs)
+{
+    DWORD start = ::GetTickCount();
+    for (;;)
+    {
+        DWORD count = handle != nullptr ? 1 : 0;
+        DWORD woken = ::MsgWaitForMultipleObjectsEx(count, handle != nullptr ? &handle : nullptr,
+                                                    Remaining(start, timeoutMs), QS_SENDMESSAGE, 0);
+        if (count == 1 && woken == WAIT_OBJECT_0)
+            return WAIT_OBJECT_0;
+        if (woken == WAIT_TIMEOUT)
+            return WAIT_TIMEOUT;
+        if (woken == WAIT_FAILED)
+            return WAIT_FAILED;
+        HandleSentMessages();
+        if (Remaining(start, timeoutMs) == 0)
+            return handle != nullptr && ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0 ? WAIT_OBJECT_0
+                                                                                           : WAIT_TIMEOUT;
+    }
+}
+
+void SleepHandlingSentMessages(DWORD milliseconds)
+{
+    WaitHandlingSentMessages(nullptr, milliseconds);
+}
