@@ -16,11 +16,16 @@
 //   record_folder=<folder>                            where run_<n>_commandline.txt,
 //                                                     run_<n>_request.xml and run_<n>_events.txt
 //                                                     record each run
-//   ui_mutex_ms=<n>                                   leave "Tavrin_Inc_ZL_QM_UI_v1" held by a helper
-//                                                     process for n ms after this run ends
+//   ui_mutex_ms=<n>                                   hold "Tavrin_Inc_ZL_QM_UI_v1" during the run, and
+//                                                     leave it held by a helper process for n ms after
 //   decision=<n>  decision_delay_ms=<n>               have a helper process post the decision
 //                                                     message with lParam n to the decision window
 //   crash=1                                           end at once with exit code 3, writing nothing
+//   hostile=1                                         first send the module's progress window what a
+//                                                     foreign process could: WM_DESTROY (posted and sent),
+//                                                     WM_NCCREATE with a foreign pointer, WM_CLOSE, and
+//                                                     the done or save message that is not its call's
+//   linger_ms=<n>                                     stay alive n ms after everything else is done
 //
 // The component-update side (progress records, cancel) is described in ProgressSession.h.
 // Internal switches serve the helper processes: "/hold_mutex <name> <ms>" and
@@ -71,8 +76,9 @@ std::wstring RecordRun(const CStandInScenario& scenario, int argc, wchar_t** arg
     }
 }
 
-// Starts this program again with an internal switch, without waiting for it.
-void StartHelper(const std::wstring& arguments)
+// Starts this program again with an internal switch, without waiting for it. The helper
+// inherits handles only when asked (a readiness event).
+void StartHelper(const std::wstring& arguments, bool inheritHandles = false)
 {
     wchar_t self[MAX_PATH] = {};
     ::GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -80,16 +86,22 @@ void StartHelper(const std::wstring& arguments)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (::CreateProcessW(self, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (::CreateProcessW(self, &commandLine[0], nullptr, nullptr, inheritHandles, 0, nullptr, nullptr, &startup,
+                         &process))
     {
         ::CloseHandle(process.hThread);
         ::CloseHandle(process.hProcess);
     }
 }
 
-int HoldMutex(const wchar_t* name, DWORD milliseconds)
+int HoldMutex(const wchar_t* name, DWORD milliseconds, HANDLE ready)
 {
     HANDLE mutex = ::CreateMutexW(nullptr, TRUE, name);
+    if (ready != nullptr)
+    {
+        ::SetEvent(ready);
+        ::CloseHandle(ready);
+    }
     ::Sleep(milliseconds);
     if (mutex != nullptr)
         ::CloseHandle(mutex);
@@ -110,6 +122,29 @@ int PostDecision(LPARAM decision, DWORD delay)
         ::Sleep(10);
     }
     return 1;
+}
+
+// What any process of the session can do to the progress window it finds by class.
+void SendHostileMessages(bool componentUpdate)
+{
+    HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, kProgressWindowClass, nullptr);
+    if (window == nullptr)
+        return;
+    DWORD_PTR ignored = 0;
+    auto send = [&](UINT message, WPARAM wParam, LPARAM lParam) {
+        ::SendMessageTimeoutW(window, message, wParam, lParam, SMTO_NORMAL, 5000, &ignored);
+    };
+    ::PostMessageW(window, WM_DESTROY, 0, 0);
+    send(WM_DESTROY, 0, 0);
+    CREATESTRUCTW foreign = {};
+    foreign.lpCreateParams = reinterpret_cast<void*>(static_cast<ULONG_PTR>(0x7FFE0000));
+    send(WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&foreign));
+    send(WM_CLOSE, 0, 0);
+    send(WM_QM_CHECK_DONE, 0, 0);
+    send(WM_QM_CHECK_DONE, 1, 0);
+    // The save message belongs to a component update; a launch check's window must ignore it.
+    if (!componentUpdate)
+        send(WM_QM_SAVE_AND_CLOSE, 0, 0);
 }
 
 std::string BuildResultDocument(const CStandInScenario& scenario)
@@ -147,7 +182,8 @@ int wmain(int argc, wchar_t** argv)
 {
     std::wstring requestPath = argc > 1 ? argv[1] : L"";
     if (requestPath == L"/hold_mutex" && argc > 3)
-        return HoldMutex(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
+        return HoldMutex(argv[2], static_cast<DWORD>(_wtoi(argv[3])),
+                         argc > 4 ? reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(_wtoi64(argv[4]))) : nullptr);
     if (requestPath == L"/post_decision" && argc > 3)
         return PostDecision(_wtoi(argv[2]), static_cast<DWORD>(_wtoi(argv[3])));
 
@@ -157,6 +193,13 @@ int wmain(int argc, wchar_t** argv)
     std::wstring record = RecordRun(scenario, argc, argv, request);
     if (scenario.Get("crash") == "1")
         return 3;
+
+    // The updater's interface is up from the start of the run.
+    long uiMutex = scenario.GetNumber("ui_mutex_ms", 0);
+    HANDLE uiMutexHandle = uiMutex > 0 ? ::CreateMutexW(nullptr, FALSE, kVestabelUIMutexName) : nullptr;
+
+    if (scenario.Get("hostile") == "1")
+        SendHostileMessages(switchName == L"/update_components");
 
     long delay = scenario.GetNumber("delay_ms", 0);
     if (delay > 0)
@@ -184,21 +227,23 @@ int wmain(int argc, wchar_t** argv)
             WriteBytes(record + L"_events.txt", events);
     }
 
-    long uiMutex = scenario.GetNumber("ui_mutex_ms", 0);
     if (uiMutex > 0)
     {
-        StartHelper(L"/hold_mutex " + std::wstring(kVestabelUIMutexName) + L" " + std::to_wstring(uiMutex));
-        // Return only once the helper holds it, so that the module sees it when this process ends.
-        for (int i = 0; i < 500; ++i)
-        {
-            HANDLE held = ::OpenMutexW(SYNCHRONIZE, FALSE, kVestabelUIMutexName);
-            if (held != nullptr)
-            {
-                ::CloseHandle(held);
-                break;
-            }
-            ::Sleep(10);
-        }
+        // A helper takes over the interface mutex; this process lets its own go only once the
+        // helper holds it, so the mutex never lapses between the run and the time after it.
+        SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+        HANDLE ready = ::CreateEventW(&inheritable, TRUE, FALSE, nullptr);
+        StartHelper(L"/hold_mutex " + std::wstring(kVestabelUIMutexName) + L" " + std::to_wstring(uiMutex) + L" " +
+                        std::to_wstring(reinterpret_cast<ULONG_PTR>(ready)),
+                    true);
+        ::WaitForSingleObject(ready, 10000);
+        ::CloseHandle(ready);
     }
+    if (uiMutexHandle != nullptr)
+        ::CloseHandle(uiMutexHandle);
+    long linger = scenario.GetNumber("linger_ms", 0);
+    if (linger > 0)
+        ::Sleep(static_cast<DWORD>(linger));
+
     return static_cast<int>(scenario.GetNumber("exit_code", 0));
 }

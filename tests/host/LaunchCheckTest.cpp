@@ -10,6 +10,9 @@
 
 #include <windows.h>
 
+#include "ui/QMProgressData.h"
+
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -132,6 +135,69 @@ TEST_F(LaunchCheckTest, RestartWithProcessInfoWaitsForAnotherProcessesDecision)
         EXPECT_EQ(state, c.state);
         EXPECT_EQ(switches, c.switches);
     }
+}
+
+// The process that was to decide dies: the host starts instead of waiting for ever.
+TEST_F(LaunchCheckTest, DecidingProcessKilledEndsTheWait)
+{
+    m_updater.SetScenario({"LaunchApp=R", "ProcessInfo=setup.exe 4711", "decision=4", "decision_delay_ms=120000"});
+    std::atomic<bool> killed{false};
+    std::thread killer([&] {
+        for (int i = 0; i < 1000 && !killed; ++i)
+        {
+            if (::FindWindowW(kDecisionWindowClass, nullptr) != nullptr)
+            {
+                CStandInUpdater::EndAllRuns();
+                killed = true;
+            }
+            ::Sleep(20);
+        }
+    });
+    DWORD start = ::GetTickCount();
+    int state = Run();
+    DWORD took = ::GetTickCount() - start;
+    killed = true;
+    killer.join();
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(Switches(), kCheckOnly);
+    EXPECT_LT(took, 20000u) << "well before the deciding process would have posted";
+    std::vector<std::wstring> archives = ArchiveNames();
+    ASSERT_EQ(archives.size(), 1u);
+    std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]);
+    EXPECT_NE(std::find(records.begin(), records.end(), L"PL,CATCH_MSG,LaunchCheck,NO_DECISION_SIDE_GONE"),
+              records.end());
+}
+
+void CALLBACK PostQuitFromTimer(HWND, UINT, UINT_PTR id, DWORD)
+{
+    ::KillTimer(nullptr, id);
+    ::PostQuitMessage(7);
+}
+
+TEST_F(LaunchCheckTest, HostQuitFromATimerReachesTheHostsLoopAfterTheCheck)
+{
+    m_updater.SetScenario({"LaunchApp=Y", "delay_ms=500"});
+    UINT_PTR timer = ::SetTimer(nullptr, 0, 50, PostQuitFromTimer);
+    ASSERT_NE(timer, 0u);
+    EXPECT_EQ(Run(), 1);
+    ::KillTimer(nullptr, timer);
+    MSG message = {};
+    ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(message.wParam, 7u);
+    EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+}
+
+// A second process sends the progress window a foreign done message (which would hold the
+// host back), the save message, WM_CLOSE, WM_DESTROY and WM_NCCREATE: the updater's answer counts.
+TEST_F(LaunchCheckTest, ForeignMessagesToTheProgressWindowDoNotDecideTheCheck)
+{
+    m_updater.SetScenario({"hostile=1", "LaunchApp=Y", "delay_ms=300"});
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Switches(), kCheckOnly);
+
+    CStandInUpdater holdsBack({"hostile=1", "LaunchApp=R", "update_app.LaunchApp=N"});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(holdsBack.Runs().size(), 2u);
 }
 
 TEST_F(LaunchCheckTest, MissingUpdaterLetsTheHostStart)

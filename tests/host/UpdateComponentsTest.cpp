@@ -24,12 +24,45 @@ struct ProgressCall
 
 std::vector<ProgressCall> g_calls;
 size_t g_cancelAtCall = 0; // 1-based; 0 never
+// What the host does inside its callback: post its own quit, or destroy its window.
+int g_nQuitFromCallback = -1;
+HWND g_hDestroyFromCallback = nullptr;
+DWORD g_nDestroyTookMs = 0;
 
 QMBool __stdcall HostProgress(int type, int percent, const wchar_t* id, unsigned, unsigned, unsigned long long,
                               unsigned long long)
 {
     g_calls.push_back({type, percent, id});
+    if (g_nQuitFromCallback >= 0)
+        ::PostQuitMessage(g_nQuitFromCallback);
+    if (g_hDestroyFromCallback != nullptr)
+    {
+        DWORD start = ::GetTickCount();
+        ::DestroyWindow(g_hDestroyFromCallback);
+        g_nDestroyTookMs = ::GetTickCount() - start;
+        g_hDestroyFromCallback = nullptr;
+    }
     return g_calls.size() != g_cancelAtCall;
+}
+
+// The host's main window: closing it ends the host's message loop, as in any application.
+LRESULT CALLBACK HostMainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_DESTROY)
+    {
+        ::PostQuitMessage(5);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+// The quit the host's own GetMessageW loop receives next; -1 when none is queued.
+int TakeHostQuit()
+{
+    MSG message = {};
+    if (!::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+        return -1;
+    return static_cast<int>(message.wParam);
 }
 
 const char kActionList[] =
@@ -52,6 +85,8 @@ protected:
         ASSERT_TRUE(m_module.Loaded());
         g_calls.clear();
         g_cancelAtCall = 0;
+        g_nQuitFromCallback = -1;
+        g_hDestroyFromCallback = nullptr;
         m_strList = m_folder.Child(L"actions.xml");
         ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
     }
@@ -224,6 +259,107 @@ TEST_F(UpdateComponentsTest, WithoutCallbackTheUpdateStillRuns)
     EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
     EXPECT_TRUE(g_calls.empty());
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"8"}));
+}
+
+TEST_F(UpdateComponentsTest, HostQuitDuringTheUpdateReachesTheHostsLoopAfterTheCall)
+{
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,0;4,CompB,0,0,1,1,0", "finish_code=0"});
+    g_nQuitFromCallback = 42;
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    EXPECT_EQ(g_calls.size(), 2u) << "the update ran to its finish";
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+    EXPECT_EQ(TakeHostQuit(), 42);
+    EXPECT_EQ(TakeHostQuit(), -1) << "exactly the host's quit, once";
+
+    // The host's window is destroyed from its callback; its WM_DESTROY posts the quit.
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = HostMainWindowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"QMTestHostMain";
+    ::RegisterClassW(&windowClass);
+    auto createHost = [] {
+        return ::CreateWindowExW(0, L"QMTestHostMain", L"Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                 nullptr, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+    };
+    // Wine's X11 driver without a window manager takes about 2 s to destroy a visible
+    // window anywhere; only what the call adds to that counts.
+    HWND alone = createHost();
+    if (alone == nullptr)
+        GTEST_SKIP() << "no host window: without an X display Wine creates no top-level window";
+    DWORD start = ::GetTickCount();
+    ::DestroyWindow(alone);
+    DWORD aloneTookMs = ::GetTickCount() - start;
+    EXPECT_EQ(TakeHostQuit(), 5);
+    HWND host = createHost();
+    ASSERT_NE(host, nullptr);
+    ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+    g_nQuitFromCallback = -1;
+    g_hDestroyFromCallback = host;
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    EXPECT_FALSE(::IsWindow(host));
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+    EXPECT_EQ(TakeHostQuit(), 5);
+    EXPECT_LT(g_nDestroyTookMs, aloneTookMs + 500u) << "the worker's apartment answers meanwhile";
+    ::UnregisterClassW(L"QMTestHostMain", ::GetModuleHandleW(nullptr));
+}
+
+// A second process finds the progress window by class and sends it what it likes.
+TEST_F(UpdateComponentsTest, ForeignMessagesToTheProgressWindowDoNotEndTheUpdate)
+{
+    m_updater.SetScenario({"hostile=1", "progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    EXPECT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"0", L"0"})) << "the updater's results, not the old ones";
+}
+
+TEST_F(UpdateComponentsTest, CallReturnsSoonAfterTheFinishWhileTheUpdaterLingers)
+{
+    const struct
+    {
+        const char* label;
+        std::vector<std::string> scenario;
+        DWORD atLeastMs, belowMs;
+    } cases[] = {
+        {"lingers", {"finish_code=0", "linger_ms=8000"}, 0, 3000},
+        {"lingers holding its interface", {"finish_code=0", "linger_ms=8000", "ui_mutex_ms=1500"}, 1400, 4500},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+        m_updater.SetScenario(c.scenario);
+        DWORD start = ::GetTickCount();
+        EXPECT_EQ(Update(), QM_UPDATE_DONE);
+        DWORD took = ::GetTickCount() - start;
+        EXPECT_GE(took, c.atLeastMs);
+        EXPECT_LT(took, c.belowMs);
+        EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+        CStandInUpdater::EndAllRuns();
+    }
+}
+
+// The host unloads the module right after the call; the worker still waits for the updater.
+TEST(UpdateComponentsUnload, ModuleStaysUntilTheWorkerHasEnded)
+{
+    ASSERT_EQ(::GetModuleHandleW(L"Pellorin.dll"), nullptr);
+    CStandInUpdater updater({"finish_code=0", "linger_ms=2000"});
+    CTempFolder folder;
+    std::wstring list = folder.Child(L"actions.xml");
+    ASSERT_TRUE(WriteFileBytes(list, kActionList));
+    {
+        CPellorinModule module;
+        ASSERT_TRUE(module.Loaded());
+        EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr), QM_UPDATE_DONE);
+    }
+    EXPECT_NE(::GetModuleHandleW(L"Pellorin.dll"), nullptr) << "the worker holds it while the updater lingers";
+    ASSERT_TRUE(CStandInUpdater::WaitUntilNoneRuns(15000));
+    HMODULE left = ::GetModuleHandleW(L"Pellorin.dll");
+    for (int i = 0; i < 100 && left != nullptr; ++i)
+    {
+        ::Sleep(50);
+        left = ::GetModuleHandleW(L"Pellorin.dll");
+    }
+    EXPECT_EQ(left, nullptr) << "the worker lets it go as it ends";
 }
 
 TEST_F(UpdateComponentsTest, WaitsForTheUpdaterInterfaceToClose)

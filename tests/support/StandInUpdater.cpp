@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 std::wstring CStandInUpdater::WorkFolder()
 {
@@ -70,6 +71,55 @@ bool CStandInUpdater::HoldMutexElsewhere(const std::wstring& name, unsigned mill
         ::Sleep(10);
     }
     return false;
+}
+
+namespace
+{
+// Calls visit with every process id of the stand-in's executable; counts them.
+template <class Visit>
+int ForEachStandInProcess(Visit visit)
+{
+    int count = 0;
+    HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 0;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry))
+    {
+        if (_wcsicmp(entry.szExeFile, L"VestabelStandIn.exe") == 0)
+        {
+            ++count;
+            visit(entry.th32ProcessID);
+        }
+    }
+    ::CloseHandle(snapshot);
+    return count;
+}
+} // namespace
+
+void CStandInUpdater::EndAllRuns()
+{
+    ForEachStandInProcess([](DWORD id) {
+        HANDLE process = ::OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (process == nullptr)
+            return;
+        ::TerminateProcess(process, 9);
+        ::WaitForSingleObject(process, 5000);
+        ::CloseHandle(process);
+    });
+}
+
+bool CStandInUpdater::WaitUntilNoneRuns(unsigned milliseconds)
+{
+    DWORD start = ::GetTickCount();
+    while (ForEachStandInProcess([](DWORD) {}) > 0)
+    {
+        if (::GetTickCount() - start > milliseconds)
+            return false;
+        ::Sleep(50);
+    }
+    return true;
 }
 
 std::string CStandInUpdater::Events(int run) const

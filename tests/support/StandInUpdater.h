@@ -33,6 +33,10 @@ public:
     // Another process holds the named mutex for the given time; returns once it does.
     // The process is ended when this object goes.
     bool HoldMutexElsewhere(const std::wstring& name, unsigned milliseconds);
+    // Runs of the stand-in and its helpers in any process: ended at once, or waited for.
+    static void EndAllRuns();
+    static bool WaitUntilNoneRuns(unsigned milliseconds);
+
     // The events of a component-update run ("record 1 cancels 0", "finish 2 cancels 1").
     std::string Events(int run) const;
 
