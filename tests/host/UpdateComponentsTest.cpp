@@ -342,7 +342,9 @@ TEST_F(UpdateComponentsTest, CallReturnsSoonAfterTheFinishWhileTheUpdaterLingers
 TEST(UpdateComponentsUnload, ModuleStaysUntilTheWorkerHasEnded)
 {
     ASSERT_EQ(::GetModuleHandleW(L"Pellorin.dll"), nullptr);
-    CStandInUpdater updater({"finish_code=0", "linger_ms=2000"});
+    // A holder of the interface mutex left by another test would make the call wait it out.
+    CStandInUpdater::EndAllRuns();
+    CStandInUpdater updater({"finish_code=0", "linger_ms=4000"});
     CTempFolder folder;
     std::wstring list = folder.Child(L"actions.xml");
     ASSERT_TRUE(WriteFileBytes(list, kActionList));
@@ -378,5 +380,6 @@ TEST_F(UpdateComponentsTest, WaitsForTheUpdaterInterfaceToClose)
     took = ::GetTickCount() - start;
     EXPECT_GE(took, 5000u) << "50 rounds of 100 ms";
     EXPECT_LT(took, 7500u);
+    CStandInUpdater::EndAllRuns();
 }
 } // namespace
