@@ -118,14 +118,20 @@ TEST_F(LaunchCheckTest, RestartWithProcessInfoWaitsForAnotherProcessesDecision)
     const struct
     {
         const char* decision;
+        const char* delayMs;
         int state;
         std::vector<std::wstring> switches;
-    } cases[] = {{"4", 0, kCheckAndUpdate}, {"3", 1, kCheckOnly}, {"0", 1, kCheckOnly}};
+    } cases[] = {{"4", "200", 0, kCheckAndUpdate},
+                 {"3", "200", 1, kCheckOnly},
+                 {"0", "200", 1, kCheckOnly},
+                 // The deciding process takes its time: while it lives, the wait goes on.
+                 {"4", "3000", 0, kCheckAndUpdate}};
     for (const auto& c : cases)
     {
-        SCOPED_TRACE(c.decision);
+        SCOPED_TRACE(std::string(c.decision) + " after " + c.delayMs + " ms");
         CStandInUpdater updater({"LaunchApp=R", "ProcessInfo=setup.exe 4711", "update_app.LaunchApp=N",
-                                 std::string("decision=") + c.decision, "decision_delay_ms=200"});
+                                 std::string("decision=") + c.decision,
+                                 std::string("decision_delay_ms=") + c.delayMs});
         int state = Run();
         std::vector<std::wstring> switches;
         for (const StandInRun& run : updater.Runs())
