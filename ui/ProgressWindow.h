@@ -23,6 +23,8 @@ struct QMProgressContext
     CQMActionListXML m_actionList;
     QMProgressCallback m_pfnCallback = nullptr;
     int m_nLastPercent = 100;
+    // False when the results could not be written at the end of the update.
+    bool m_bActionListSaved = true;
     // Set when the window is destroyed, whatever closed it.
     bool m_bClosed = false;
     // While the loop runs, the window's end wakes it with a quit message; a window closed
