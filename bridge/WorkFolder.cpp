@@ -58,7 +58,8 @@ std::wstring ReserveRequestPath(const std::wstring& folder, const std::wstring& 
                                          FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
             return path;
-        // Anything at the name, file or folder, takes the number.
+        // Anything at the name, file or folder, takes the number. Any other failure (no folder)
+        // would come back at every number: the name goes unreserved to a save that fails too.
         if (!::PathFileExistsW(path.c_str()))
             return path;
     }
