@@ -43,12 +43,15 @@ enum
     QM_STATE_GO_ON = 1,        /* the host may go on starting */
 
     /* UpdateComponents */
-    QM_UPDATE_NOT_SUPPORTED = 100, /* not supported, action list unusable, or no progress window */
+    QM_UPDATE_NOT_SUPPORTED = 100, /* not supported, arguments refused, action list unusable or not
+                                      written (then left as it was, or without this run's results),
+                                      or no progress window */
     QM_UPDATE_DONE = 200,          /* ran (or all components busy); results are in the action list */
 
     /* GetInstalledComponentList, GetLatestComponentList; any other value is the updater's own result */
     QM_LIST_PATH_UNUSABLE = 15, /* the list path names a folder, or an old file there cannot be deleted */
-    QM_LIST_NOT_SUPPORTED = 16, /* not supported, or the updater could not be run */
+    QM_LIST_NOT_SUPPORTED = 16, /* not supported, arguments refused (too long, or characters XML cannot
+                                   carry), or the updater could not be run */
     QM_LIST_NO_RESULT = 20,     /* the updater ran but left no readable result */
 
     /* SupportComponentsManagement */

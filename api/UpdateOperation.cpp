@@ -1,8 +1,10 @@
 #include "api/Operations.h"
 
+#include "actionlist/ActionListUpdate.h"
 #include "actionlist/QMActionListXML.h"
 #include "api/BusyMutex.h"
 #include "api/SupportProbe.h"
+#include "bridge/RequestArguments.h"
 #include "bridge/UpdaterWorkers.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -11,9 +13,6 @@
 #include "ui/ModuleInstance.h"
 #include "ui/MutexProbe.h"
 #include "ui/ProgressWindow.h"
-#include "xml/XMLParser.h"
-
-#include <memory>
 
 // The component update: the action list is rewritten with the component type, a worker runs
 // the updater, and the calling thread pumps messages until the updater's finish record has
@@ -24,24 +23,15 @@ namespace
 constexpr int kUiWaitRounds = 50;
 constexpr DWORD kUiWaitRoundMs = 100;
 
-void RewriteActionList(const std::wstring& path, const std::wstring& componentType)
-{
-    CQMActionListXML model;
-    model.Load(path);
-    model.m_strComponentType = componentType;
-    std::unique_ptr<CXMLDocument> document(model.CreateDocument());
-    if (document)
-        GetXMLParser()->SaveFile(document.get(), path.c_str());
-}
-
-void MarkAllBusy(const std::wstring& path)
+// False when the results could not be written.
+bool MarkAllBusy(const std::wstring& path)
 {
     CQMActionListXML model;
     if (model.Load(path) != QM_ACTIONLIST_LOADED)
-        return;
+        return true;
     for (const std::wstring& id : model.GetComponentIDs())
         model.SetResult(id, L"1");
-    model.Save(path.c_str());
+    return SaveActionListRetrying(model, path);
 }
 
 bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context)
@@ -71,9 +61,13 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     context.m_strActionListPath = actionListPath;
     context.m_pfnProgress = progressCallback;
 
+    // Nothing is touched or run for strings the list and the request could not carry.
+    if (!AcceptHostStrings(L"UpdateComponents", {appName, actionListPath, componentType}))
+        return QM_UPDATE_NOT_SUPPORTED;
     // One apartment for every load and save of the action list during this call.
     CQMComInit com = InitializeComForThread();
-    RewriteActionList(actionListPath, componentType);
+    if (RewriteActionList(actionListPath, componentType) != QM_REWRITE_SAVED)
+        return QM_UPDATE_NOT_SUPPORTED;
     WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
 
     QMProgressContext progress;
@@ -93,8 +87,7 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
             ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
             context.m_hProgressWnd = nullptr;
         }
-        MarkAllBusy(actionListPath);
-        return QM_UPDATE_DONE;
+        return MarkAllBusy(actionListPath) ? QM_UPDATE_DONE : QM_UPDATE_NOT_SUPPORTED;
     }
 
     // Not waited for: after the finish record the updater may linger for as long as it likes.
@@ -103,7 +96,8 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     if (!worker)
         SendFinishNotice(context.m_hProgressWnd, L"", L"");
     RunProgressMessageLoop(progress);
-    return QM_UPDATE_DONE;
+    // The updater has run, but results the host cannot read are no results.
+    return progress.m_bActionListSaved ? QM_UPDATE_DONE : QM_UPDATE_NOT_SUPPORTED;
 }
 
 void WaitForVestabelUI()

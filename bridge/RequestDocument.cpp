@@ -1,5 +1,6 @@
 #include "bridge/RequestDocument.h"
 
+#include "bridge/RequestArguments.h"
 #include "bridge/WorkFolder.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -12,9 +13,20 @@ namespace
 {
 std::wstring WriteRequest(const QMRequestInfo& info, const std::wstring& stem, const wchar_t* logName)
 {
+    if (!AcceptHostStrings(logName, {info.m_strAppName, info.m_strActionListXMLPath,
+                                     info.m_strInstalledComponentListXMLPath, info.m_strComponentType,
+                                     info.m_strLatestComponentListXMLPath, info.m_strVersion}))
+        return std::wstring();
     std::wstring folder = GetVestabelWorkFolder();
     ReplaceChar(folder, L'\\', L'/');
-    std::wstring path = ChooseRequestPath(folder, MakeRequestFileStem(stem));
+    // Reserved: the save below replaces the empty file this call created, and no other call
+    // takes a name that exists.
+    std::wstring path = ReserveRequestPath(folder, MakeRequestFileStem(stem));
+    if (path.empty())
+    {
+        LogRequestPathTooLong(logName);
+        return path;
+    }
 
     std::unique_ptr<CXMLDocument> document(BuildRequestDocument(info));
     GetXMLParser()->SaveFile(document.get(), path.c_str());

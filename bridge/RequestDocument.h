@@ -21,7 +21,9 @@ struct QMRequestInfo
 // type and version as attributes in a fixed order.
 CXMLDocument* BuildRequestDocument(const QMRequestInfo& info);
 
-// Each writer saves a new document in the work folder, logs "CREATE_XML" and returns its path ("/" form).
+// Each writer saves a new document under a number of its own in the work folder, logs
+// "CREATE_XML" and returns its path ("/" form). Empty, with a "REFUSE_ARG" record, when XML
+// cannot carry one of the strings or the request's or its result's path would be too long.
 std::wstring CreateLaunchCheckRequest(const std::wstring& appName);
 std::wstring CreateUpdateComponentsRequest(const std::wstring& actionListPath, const std::wstring& appName);
 std::wstring CreateInstalledListRequest(const std::wstring& appName, const std::wstring& listPath,

@@ -26,6 +26,18 @@ int DecisionFromLetter(const std::wstring& value, int previous)
         return QM_LAUNCH_RESTART;
     return previous;
 }
+
+// A result written before its request belongs to an earlier request of the same name. A
+// request the updater has already removed cannot be compared; its result is taken.
+bool IsOlderThanRequest(const std::wstring& resultPath, const std::wstring& requestPath)
+{
+    WIN32_FILE_ATTRIBUTE_DATA result = {};
+    WIN32_FILE_ATTRIBUTE_DATA request = {};
+    if (!::GetFileAttributesExW(ToPlatformPath(resultPath).c_str(), GetFileExInfoStandard, &result) ||
+        !::GetFileAttributesExW(ToPlatformPath(requestPath).c_str(), GetFileExInfoStandard, &request))
+        return false;
+    return ::CompareFileTime(&result.ftLastWriteTime, &request.ftLastWriteTime) < 0;
+}
 } // namespace
 
 std::wstring GetResultDocumentPath(const std::wstring& requestPath)
@@ -73,7 +85,8 @@ int CatchResultDocument(const std::wstring& requestPath, std::wstring& processIn
 {
     std::wstring resultPath = GetResultDocumentPath(requestPath);
     QMCheckResult result;
-    int status = ReadResultDocument(resultPath, result);
+    int status = IsOlderThanRequest(resultPath, requestPath) ? QM_RESULT_UNREADABLE
+                                                              : ReadResultDocument(resultPath, result);
     int decision = QM_LAUNCH_NONE;
     if (status != QM_RESULT_READ)
     {
@@ -88,7 +101,7 @@ int CatchResultDocument(const std::wstring& requestPath, std::wstring& processIn
             *resultCode = ParseResultCode(result.m_strResult);
         decision = result.m_nLaunchDecision;
     }
-    // Read or not, the result belongs to this run only.
+    // Read, unreadable or stale, no later run may take it for its own.
     ::DeleteFileW(ToPlatformPath(resultPath).c_str());
     return decision;
 }

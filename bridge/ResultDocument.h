@@ -35,5 +35,6 @@ int ParseResultCode(const std::wstring& text);
 int ReadResultDocument(const std::wstring& resultPath, QMCheckResult& result);
 
 // Reads and deletes the result of a request; returns the launch decision. A missing or
-// unreadable result gives QM_LAUNCH_NONE and, when asked for, the code 20.
+// unreadable result, or one written before the request, gives QM_LAUNCH_NONE and, when
+// asked for, the code 20.
 int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode = nullptr);

@@ -35,6 +35,9 @@ bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::ws
 
 bool RunVestabel(const std::vector<std::wstring>& arguments)
 {
+    // A request that was refused has no path: there is nothing for the updater to do.
+    if (arguments.empty() || arguments[0].empty())
+        return false;
     std::wstring updater = GetVestabelExePath();
     if (!VestabelExeUsable(updater))
         return false;

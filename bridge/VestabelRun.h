@@ -15,5 +15,6 @@ constexpr const wchar_t* kSwitchLatestList = L"/component_latestlist";
 // a space is quoted. False, with nothing built, when an argument does not fit 259 characters.
 bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::wstring& parameters);
 
-// True when the registered updater was started and has ended; false when it was not started.
+// True when the registered updater was started and has ended; false when it was not started,
+// also when the first argument (the request path) is empty.
 bool RunVestabel(const std::vector<std::wstring>& arguments);

@@ -1,5 +1,7 @@
 #include "bridge/WorkFolder.h"
 
+#include "bridge/ResultDocument.h"
+#include "sys/Handle.h"
 #include "sys/PathUtil.h"
 #include "sys/QMFileUtil.h"
 
@@ -38,12 +40,26 @@ std::wstring MakeRequestFileStem(const std::wstring& name)
     return stem;
 }
 
-std::wstring ChooseRequestPath(const std::wstring& folder, const std::wstring& stem)
+std::wstring ReserveRequestPath(const std::wstring& folder, const std::wstring& stem)
 {
     for (unsigned long n = 1;; ++n)
     {
         std::wstring path = folder + L"/" + stem + L"_" + std::to_wstring(n) + L".xml";
-        // Anything at the name, file or folder, takes the number.
+        std::wstring resultPath = GetResultDocumentPath(path);
+        // The result's path is the longer of the two: an updater run whose result could
+        // not be read back must not start at all.
+        if (resultPath.size() > kMaxRequestPathChars)
+            return std::wstring();
+        // A result left by an aborted call would be read as this run's.
+        if (::PathFileExistsW(resultPath.c_str()))
+            continue;
+        // CREATE_NEW decides between callers at once: only one of them creates the file.
+        CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return path;
+        // Anything at the name, file or folder, takes the number. Any other failure (no folder)
+        // would come back at every number: the name goes unreserved to a save that fails too.
         if (!::PathFileExistsW(path.c_str()))
             return path;
     }

@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <vector>
+
 namespace
 {
 constexpr DWORD kCopyBlockBytes = 500;
@@ -61,18 +64,27 @@ void PruneServiceLogs(const std::wstring& folder)
 
     // Stamps are fixed-width digits, so the smallest name is the oldest archive; names
     // after the prefix that begin with a letter (the current file) sort after the sentinel.
-    std::wstring candidate = std::wstring(kServiceLogPrefix) + L"99999999999999.txt";
+    const std::wstring sentinel = std::wstring(kServiceLogPrefix) + L"99999999999999.txt";
+    std::vector<std::wstring> archives;
     size_t count = 0;
     do
     {
         std::wstring name(data.cFileName);
-        if (candidate.compare(name) > 0)
-            candidate = name;
+        if (sentinel.compare(name) > 0 && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            archives.push_back(name);
         ++count;
     } while (::FindNextFileW(find.Get(), &data));
+    if (count <= kServiceLogEntryLimit)
+        return;
 
-    if (count > kServiceLogEntryLimit)
-        ::DeleteFileW(ToPlatformPath(JoinPath(folder, candidate)).c_str());
+    // An archive that cannot be deleted (in use, no access) would otherwise be chosen at every
+    // step while the folder grows: the next oldest goes in its place.
+    std::sort(archives.begin(), archives.end());
+    for (const std::wstring& name : archives)
+    {
+        if (::DeleteFileW(ToPlatformPath(JoinPath(folder, name)).c_str()))
+            return;
+    }
 }
 
 void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)

@@ -33,9 +33,7 @@ CQMFileHandle OpenForAppend(const std::wstring& platformPath)
                                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
             return file;
-        DWORD error = ::GetLastError();
-        bool transient = error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED;
-        if (!transient || attempt + 1 >= kOpenAttempts)
+        if (!IsLogFileBusy(platformPath, ::GetLastError()) || attempt + 1 >= kOpenAttempts)
             return file;
         ::Sleep(kOpenRetryMs);
     }
@@ -68,4 +66,21 @@ bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line)
     DWORD written = 0;
     return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
            written == bytes.size();
+}
+
+// Worth waiting for: a program holds the file without write sharing, or an archive step of
+// another process is deleting it: until its handle closes, the name refuses every open with
+// access denied while it still looks like a plain file (or cannot even be looked at). A
+// folder, a read-only file or a profile that refuses new files stays so: waiting for them
+// would only hold the host's thread at every record.
+bool IsLogFileBusy(const std::wstring& platformPath, DWORD openError)
+{
+    if (openError == ERROR_SHARING_VIOLATION)
+        return true;
+    if (openError != ERROR_ACCESS_DENIED)
+        return false;
+    DWORD attributes = ::GetFileAttributesW(platformPath.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return ::GetLastError() == ERROR_ACCESS_DENIED;
+    return (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Appends one record to a log file as UTF-8 with CR LF; a new or empty file gets the byte-order mark first.
 
+#include <windows.h>
+
 #include <mutex>
 #include <string>
 
@@ -10,3 +12,8 @@ std::mutex& ServiceLogMutex();
 
 // One open, one write of the whole line, one close. False when the record was dropped.
 bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line);
+
+// After opening the file at platformPath failed with openError: true when the file is only
+// held for a moment (by a program without write sharing, or an archive step deleting it) and
+// a retry may succeed; false when it refuses writing for good and the record is dropped.
+bool IsLogFileBusy(const std::wstring& platformPath, DWORD openError);

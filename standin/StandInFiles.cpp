@@ -17,15 +17,28 @@ std::string ReadBytes(const std::wstring& path)
     return bytes;
 }
 
-bool WriteBytes(const std::wstring& path, const std::string& bytes)
+namespace
 {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+bool CreateWithBytes(const std::wstring& path, const std::string& bytes, DWORD disposition)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
     BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     ::CloseHandle(file);
     return ok && written == bytes.size();
+}
+} // namespace
+
+bool WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    return CreateWithBytes(path, bytes, CREATE_ALWAYS);
+}
+
+bool WriteNewBytes(const std::wstring& path, const std::string& bytes)
+{
+    return CreateWithBytes(path, bytes, CREATE_NEW);
 }
 
 std::string ToUtf8(const std::wstring& text)

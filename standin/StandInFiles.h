@@ -5,6 +5,8 @@
 
 std::string ReadBytes(const std::wstring& path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
+// Creates the file with the bytes; false, leaving it alone, when the file already exists.
+bool WriteNewBytes(const std::wstring& path, const std::string& bytes);
 std::string ToUtf8(const std::wstring& text);
 std::wstring FromUtf8(const std::string& bytes);
 

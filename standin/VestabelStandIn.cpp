@@ -60,20 +60,21 @@ std::wstring RecordRun(const CStandInScenario& scenario, int argc, wchar_t** arg
     std::wstring folder = FromUtf8(scenario.Get("record_folder"));
     if (folder.empty())
         return std::wstring();
-    // The first free run number; runs of one test follow each other, never overlap.
-    for (int n = 1;; ++n)
+    std::string text = ToUtf8(::GetCommandLineW()) + "\r\nargc=" + std::to_string(argc) + "\r\n";
+    for (int i = 1; i < argc; ++i)
+        text += "argv" + std::to_string(i) + "=" + ToUtf8(argv[i]) + "\r\n";
+    // The first free run number. Runs of one test may overlap: creating the command-line
+    // file anew decides which run takes a number.
+    for (int n = 1; n < 10000; ++n)
     {
         std::wstring stem = folder + L"\\run_" + std::to_wstring(n);
-        if (::PathFileExistsW((stem + L"_commandline.txt").c_str()))
+        if (!WriteNewBytes(stem + L"_commandline.txt", text))
             continue;
-        std::string text = ToUtf8(::GetCommandLineW()) + "\r\nargc=" + std::to_string(argc) + "\r\n";
-        for (int i = 1; i < argc; ++i)
-            text += "argv" + std::to_string(i) + "=" + ToUtf8(argv[i]) + "\r\n";
         if (argc > 1 && ::PathFileExistsW(argv[1]))
             WriteBytes(stem + L"_request.xml", request);
-        WriteBytes(stem + L"_commandline.txt", text);
         return stem;
     }
+    return std::wstring();
 }
 
 // Starts this program again with an internal switch, without waiting for it. The helper

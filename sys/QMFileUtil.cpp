@@ -1,5 +1,6 @@
 #include "sys/QMFileUtil.h"
 
+#include "sys/Handle.h"
 #include "sys/PathUtil.h"
 
 #include <windows.h>
@@ -20,4 +21,20 @@ bool EnsureFolder(const wchar_t* path)
     if (!EnsureFolder(parent.c_str()))
         return false;
     return GetFileUtil()->CreateFolder(folder);
+}
+
+bool IsWriteRefusalPassing(const std::wstring& path)
+{
+    std::wstring platform = ToPlatformPath(path);
+    DWORD attributes = ::GetFileAttributesW(platform.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        return false;
+    // Sharing everything, the probe conflicts only with a holder that shares no writing.
+    CQMFileHandle probe(::CreateFileW(platform.c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (probe)
+        return true;
+    DWORD error = ::GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }

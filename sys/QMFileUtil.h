@@ -26,3 +26,8 @@ CQMFileUtil* GetFileUtil();
 
 // Makes sure path is a folder, creating missing levels one at a time from the first existing one.
 bool EnsureFolder(const wchar_t* path);
+
+// After a write to the file at path failed: true when waiting may help, because another
+// handle holds the file without write sharing or a lock on it (or it has just become
+// writable); false when nothing is there, it is a folder or read-only, or access is refused.
+bool IsWriteRefusalPassing(const std::wstring& path);

@@ -77,15 +77,17 @@ std::wstring GetFileVersionString(const std::wstring& path)
     };
     void* table = nullptr;
     UINT tableBytes = 0;
-    if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &table, &tableBytes) || table == nullptr ||
-        tableBytes < sizeof(Translation))
+    if (!::VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &table, &tableBytes))
         return std::wstring();
-    const Translation* first = static_cast<const Translation*>(table);
+    // An empty translation table names no table of its own: only the US English one is left.
+    const Translation* first =
+        table != nullptr && tableBytes >= sizeof(Translation) ? static_cast<const Translation*>(table) : nullptr;
 
     wchar_t key[64] = {};
-    swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileVersion", first->m_nLanguage, first->m_nCodePage);
     std::wstring raw;
-    if (!QueryVersionText(block, key, raw))
+    if (first != nullptr)
+        swprintf(key, 64, L"\\StringFileInfo\\%04x%04x\\FileVersion", first->m_nLanguage, first->m_nCodePage);
+    if (first == nullptr || !QueryVersionText(block, key, raw))
     {
         swprintf(key, 64, L"\\StringFileInfo\\%08x\\FileVersion", static_cast<unsigned>(kEnglishUsWestern));
         if (!QueryVersionText(block, key, raw))

@@ -1,5 +1,6 @@
 #include "ui/ProgressWindow.h"
 
+#include "actionlist/ActionListUpdate.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "ui/ModuleInstance.h"
@@ -49,7 +50,7 @@ bool IsClosed(const QMProgressContext& context)
 
 void SaveActionList(QMProgressContext& context)
 {
-    context.m_actionList.Save(context.m_strActionListPath.c_str());
+    context.m_bActionListSaved = SaveActionListRetrying(context.m_actionList, context.m_strActionListPath);
 }
 
 void RelayCancel(QMProgressContext& context)

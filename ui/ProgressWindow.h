@@ -23,6 +23,8 @@ struct QMProgressContext
     CQMActionListXML m_actionList;
     QMProgressCallback m_pfnCallback = nullptr;
     int m_nLastPercent = 100;
+    // False when the results could not be written at the end of the update.
+    bool m_bActionListSaved = true;
     // Set once the window has really been destroyed. A WM_DESTROY that merely arrives (any
     // process can post one) closes nothing.
     bool m_bClosed = false;

@@ -213,6 +213,20 @@ TEST_F(LaunchCheckTest, MissingUpdaterLetsTheHostStart)
     EXPECT_EQ(Run(L"App1", 7), 1);
 }
 
+TEST_F(LaunchCheckTest, NameTheUpdaterCouldNotReadRunsNothingAndLetsTheHostStart)
+{
+    const std::wstring tooLong(259 - CStandInUpdater::WorkFolder().size() - 13, L'n');
+    for (const std::wstring& name : {std::wstring(L"App\x02"), std::wstring(L"App\xD800"), tooLong})
+    {
+        ClearServiceLog();
+        EXPECT_EQ(Run(name.c_str(), 7), 1);
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_EQ(records.size(), 5u);
+        EXPECT_EQ(records[2].substr(0, 25), L"PL,REFUSE_ARG,LaunchCheck");
+    }
+    EXPECT_TRUE(m_updater.Runs().empty());
+}
+
 TEST_F(LaunchCheckTest, NotRegisteredLeavesTheStateAlone)
 {
     CVestabelRegistration none;

@@ -9,7 +9,9 @@
 
 #include <windows.h>
 
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -231,11 +233,150 @@ TEST_F(ListOperationsTest, ApplicationNameCannotLeaveTheWorkFolder)
     EXPECT_NE(runs[0].m_strRequest.find(">" + WideToUtf8(name) + "</AppName>"), std::string::npos);
 }
 
-TEST_F(ListOperationsTest, OverlongRequestPathFailsTheRunCleanly)
+TEST_F(ListOperationsTest, NamesWhoseResultPathCannotBeUsedRunNothing)
 {
-    std::wstring name(300, L'n');
-    EXPECT_EQ(Installed(name, m_folder.Child(L"i.xml"), L"t"), QM_LIST_NOT_SUPPORTED);
-    EXPECT_TRUE(m_updater.Runs().empty());
+    // folder + "/RESULT_" + name + "_1.xml" must fit the path limit of 259 characters.
+    const size_t longest = 259 - CStandInUpdater::WorkFolder().size() - 14;
+    const struct
+    {
+        size_t length;
+        int expected;
+    } cases[] = {{longest, 0}, {longest + 1, QM_LIST_NOT_SUPPORTED}, {longest + 7, QM_LIST_NOT_SUPPORTED},
+                 {300, QM_LIST_NOT_SUPPORTED}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.length);
+        CStandInUpdater updater({"Result=0"});
+        ClearServiceLog();
+        EXPECT_EQ(Installed(std::wstring(c.length, L'n'), m_folder.Child(L"i.xml"), L"t"), c.expected);
+        EXPECT_EQ(updater.Runs().size(), c.expected == 0 ? 1u : 0u);
+        std::vector<std::wstring> records = ArchivedRecords();
+        ASSERT_GE(records.size(), 3u);
+        if (c.expected != 0)
+        {
+            EXPECT_EQ(records[2], L"PL,REFUSE_ARG,GetInstalledComponentList,path too long");
+            EXPECT_TRUE(ListFolder(CStandInUpdater::WorkFolder(), L"*.xml").empty()) << "no request left";
+        }
+    }
+}
+
+struct RefusedCase
+{
+    const char* label;
+    std::wstring app, listPath, type, version;
+};
+
+TEST_F(ListOperationsTest, StringsXMLCannotCarryAreRefusedBeforeTheRun)
+{
+    const std::wstring list = m_folder.Child(L"l.xml");
+    const RefusedCase cases[] = {
+        {"control character in the name", L"App\x01", list, L"t", L""},
+        {"U+001F in the list path", L"App", m_folder.Child(L"l\x1F.xml"), L"t", L""},
+        {"U+FFFE in the type", L"App", list, L"\uFFFE", L""},
+        {"U+FFFF in the version", L"", list, L"t", L"1.\uFFFF"},
+        {"lone high surrogate in the name", L"App\xD83D", list, L"t", L""},
+        {"lone low surrogate in the version", L"", list, L"t", L"\xDE00"},
+    };
+    for (const RefusedCase& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        bool latest = c.app.empty();
+        const wchar_t* logName = latest ? L"GetLastComponentList" : L"GetInstalledComponentList";
+        EXPECT_EQ(latest ? Latest(c.listPath, c.type, c.version) : Installed(c.app, c.listPath, c.type),
+                  QM_LIST_NOT_SUPPORTED);
+        EXPECT_TRUE(m_updater.Runs().empty());
+        std::vector<std::wstring> records = ArchivedRecords();
+        ASSERT_EQ(records.size(), 4u);
+        EXPECT_EQ(records[2], L"PL,REFUSE_ARG," + std::wstring(logName) + L",not XML text");
+        EXPECT_EQ(records[3], L"PL,API_END," + std::wstring(logName) + L",16");
+    }
+
+    // Tab, line feed, carriage return and surrogate pairs are XML text.
+    m_updater.SetScenario({"Result=0"});
+    EXPECT_EQ(Installed(L"A\tB\xD83D\xDE00", list, L"t\r\n"), 0);
+    EXPECT_EQ(m_updater.Runs().size(), 1u);
+}
+
+TEST_F(ListOperationsTest, ResultLeftByAnAbortedCallIsNotRead)
+{
+    ASSERT_TRUE(CreateFolderPathForTest(CStandInUpdater::WorkFolder()));
+    const std::wstring stale = CStandInUpdater::WorkFolder() + L"/RESULT_App1_1.xml";
+    ASSERT_TRUE(WriteFileBytes(stale, "<CheckResult LaunchApp=\"Y\" Result=\"7\"/>"));
+    m_updater.SetScenario({"result=none"});
+    EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NO_RESULT);
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].m_vecArguments[0], CStandInUpdater::WorkFolder() + L"/App1_2.xml") << "number 1 is not free";
+    EXPECT_TRUE(FileExists(stale)) << "another call's result is not this call's to delete";
+}
+
+// The sample host beside the test program makes one call in a process of its own.
+HANDLE StartHostProcess(const std::wstring& arguments)
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring exe(self);
+    exe.erase(exe.rfind(L'\\') + 1).append(L"qmhost.exe");
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                          &startup, &process))
+        return nullptr;
+    ::CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+TEST_F(ListOperationsTest, CallsAtOnceFromThreadsAndProcessesEachHaveTheirOwnRequest)
+{
+    m_updater.SetScenario({"Result=0", "delay_ms=100"});
+    constexpr int kThreads = 2;
+    constexpr int kCallsEach = 3;
+    constexpr int kProcesses = 2;
+    std::vector<std::wstring> lists;
+    for (int i = 0; i < kThreads * kCallsEach + kProcesses; ++i)
+        lists.push_back(m_folder.Child(L"list" + std::to_wstring(i) + L".xml"));
+
+    std::vector<HANDLE> processes;
+    for (int p = 0; p < kProcesses; ++p)
+        processes.push_back(StartHostProcess(L"GetInstalledComponentList App1 \"" +
+                                             PlatformPathForTest(lists[kThreads * kCallsEach + p]) + L"\" t"));
+    std::vector<int> codes(kThreads * kCallsEach, -1);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kCallsEach; ++i)
+                codes[t * kCallsEach + i] = Installed(L"App1", lists[t * kCallsEach + i], L"t");
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (HANDLE process : processes)
+    {
+        ASSERT_NE(process, nullptr);
+        EXPECT_EQ(::WaitForSingleObject(process, 60000), WAIT_OBJECT_0);
+        ::CloseHandle(process);
+    }
+
+    EXPECT_EQ(codes, std::vector<int>(codes.size(), 0));
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), lists.size());
+    std::set<std::wstring> requests;
+    std::set<std::string> listsReached;
+    for (const StandInRun& run : runs)
+    {
+        requests.insert(run.m_vecArguments[0]);
+        listsReached.insert(RequestAttribute(run.m_strRequest, "InstalledComponentListXMLPath"));
+    }
+    EXPECT_EQ(requests.size(), lists.size()) << "no two calls share a request";
+    for (size_t i = 0; i < lists.size(); ++i)
+    {
+        // The sample host passes its path with backslashes.
+        std::wstring reached = i < codes.size() ? lists[i] : PlatformPathForTest(lists[i]);
+        EXPECT_EQ(listsReached.count(WideToUtf8(reached)), 1u) << WideToUtf8(reached);
+        EXPECT_TRUE(FileExists(lists[i]));
+    }
 }
 
 class TemporaryFolderWithSpaces

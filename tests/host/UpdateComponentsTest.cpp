@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -243,14 +244,166 @@ TEST_F(UpdateComponentsTest, TwoCallsAtOnceRunTheUpdaterOnlyOnce)
     EXPECT_NE(mine == std::vector<std::wstring>({L"1", L"1", L"1"}), otherBusy);
 }
 
-TEST_F(UpdateComponentsTest, UnreadableActionListGives100AndAnEmptyList)
+TEST_F(UpdateComponentsTest, ActionListThatCannotBeLoadedIsKeptByteForByte)
 {
-    ASSERT_TRUE(WriteFileBytes(m_strList, "not xml"));
+    const std::string malformedByte = std::string(kActionList).replace(std::string(kActionList).find("CompB"), 1, "\xFF");
+    const struct
+    {
+        const char* label;
+        std::string bytes;
+    } cases[] = {
+        {"not XML", "not xml"},
+        {"CDATA", "<ActionList ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"><![CDATA[x]]>"
+                  "</Component></ActionList>"},
+        {"entity reference", "<!DOCTYPE ActionList [<!ENTITY co \"x\">]><ActionList ParentAppName=\"App1\">"
+                             "<Component ID=\"A\" Action=\"update\">&co;</Component></ActionList>"},
+        {"wrong-case root", "<actionlist ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"/></actionlist>"},
+        {"one malformed byte", malformedByte},
+        {"root without components", "<ActionList ParentAppName=\"App1\" ComponentType=\"old\"/>"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, c.bytes));
+        EXPECT_EQ(Update(L"plugin"), QM_UPDATE_NOT_SUPPORTED);
+        EXPECT_EQ(ReadFileBytes(m_strList), c.bytes);
+        std::vector<std::wstring> archives = ArchiveNames();
+        ASSERT_EQ(archives.size(), 1u);
+        std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]);
+        ASSERT_EQ(records.size(), 3u) << "nothing rewritten";
+        EXPECT_EQ(records[2], L"PL,API_END,UpdateComponents,100");
+    }
+    EXPECT_TRUE(m_updater.Runs().empty());
+}
+
+TEST_F(UpdateComponentsTest, MissingActionListBecomesAnEmptyListWithTheType)
+{
+    ASSERT_TRUE(DeleteFileForTest(m_strList));
     EXPECT_EQ(Update(L"plugin"), QM_UPDATE_NOT_SUPPORTED);
     EXPECT_TRUE(m_updater.Runs().empty());
     std::string list = ReadFileBytes(m_strList);
     EXPECT_NE(list.find("ComponentType=\"plugin\""), std::string::npos) << list;
     EXPECT_EQ(list.find("<Component "), std::string::npos) << list;
+}
+
+// Opens the action list without write sharing, as another program would, until released.
+class CHeldFile
+{
+public:
+    void Hold(const std::wstring& path)
+    {
+        m_hFile = ::CreateFileW(PlatformPathForTest(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+        EXPECT_NE(m_hFile, INVALID_HANDLE_VALUE);
+    }
+    void ReleaseAfter(DWORD milliseconds)
+    {
+        m_releaser = std::thread([this, milliseconds] {
+            ::Sleep(milliseconds);
+            Release();
+        });
+    }
+    void Release()
+    {
+        HANDLE file = m_hFile.exchange(INVALID_HANDLE_VALUE);
+        if (file != INVALID_HANDLE_VALUE)
+            ::CloseHandle(file);
+    }
+    ~CHeldFile()
+    {
+        if (m_releaser.joinable())
+            m_releaser.join();
+        Release();
+    }
+
+private:
+    std::atomic<HANDLE> m_hFile{INVALID_HANDLE_VALUE};
+    std::thread m_releaser;
+};
+
+TEST_F(UpdateComponentsTest, ActionListThatCannotBeWrittenGives100BeforeTheRun)
+{
+    std::string before = ReadFileBytes(m_strList);
+    {
+        CHeldFile held;
+        held.Hold(m_strList);
+        EXPECT_EQ(Update(L"plugin"), QM_UPDATE_NOT_SUPPORTED);
+    }
+    EXPECT_TRUE(m_updater.Runs().empty());
+    EXPECT_EQ(ReadFileBytes(m_strList), before);
+    std::vector<std::wstring> records = AllLogRecords();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2], L"PL,SAVE_FAILED,UpdateComponents," + m_strList);
+    EXPECT_EQ(records[3], L"PL,API_END,UpdateComponents,100");
+}
+
+CHeldFile* g_holder = nullptr;
+std::wstring g_heldList;
+DWORD g_holdMs = 0; // INFINITE: until the test releases it
+
+// Another program takes the list while the update runs, after the rewrite.
+QMBool __stdcall HoldingProgress(int, int, const wchar_t*, unsigned, unsigned, unsigned long long, unsigned long long)
+{
+    if (g_holder != nullptr)
+    {
+        g_holder->Hold(g_heldList);
+        if (g_holdMs != INFINITE)
+            g_holder->ReleaseAfter(g_holdMs);
+        g_holder = nullptr;
+    }
+    return true;
+}
+
+TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNeverWritten)
+{
+    const struct
+    {
+        DWORD holdMs;
+        int expected;
+        std::vector<std::wstring> results;
+    } cases[] = {{500, QM_UPDATE_DONE, {L"5", L"0", L"0"}}, {INFINITE, QM_UPDATE_NOT_SUPPORTED, {}}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.holdMs);
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+        m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+        CHeldFile holder;
+        g_holder = &holder;
+        g_heldList = m_strList;
+        g_holdMs = c.holdMs;
+        EXPECT_EQ(Update(L"plugin", HoldingProgress), c.expected);
+        holder.Release();
+        // Not written: the list is as the rewrite left it, without this run's results.
+        EXPECT_EQ(Results(), c.results);
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_GE(records.size(), 2u);
+        EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents," + std::to_wstring(c.expected));
+        bool reported = records[records.size() - 2] == L"PL,SAVE_FAILED,UpdateComponents," + m_strList;
+        EXPECT_EQ(reported, c.expected != QM_UPDATE_DONE);
+    }
+}
+
+TEST_F(UpdateComponentsTest, StringsXMLCannotCarryAreRefusedBeforeTheRewrite)
+{
+    std::string before = ReadFileBytes(m_strList);
+    const struct
+    {
+        const wchar_t* app;
+        const wchar_t* type;
+    } cases[] = {{L"App\x01", L"plugin"}, {L"App1", L"plug\uFFFF"}, {L"App\xDC00", L"plugin"}};
+    for (const auto& c : cases)
+    {
+        ClearServiceLog();
+        EXPECT_EQ(m_module.m_pfnUpdateComponents(c.app, m_strList.c_str(), c.type, HostProgress),
+                  QM_UPDATE_NOT_SUPPORTED);
+        EXPECT_EQ(ReadFileBytes(m_strList), before);
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_EQ(records.size(), 4u);
+        EXPECT_EQ(records[2], L"PL,REFUSE_ARG,UpdateComponents,not XML text");
+    }
+    EXPECT_TRUE(m_updater.Runs().empty());
 }
 
 TEST_F(UpdateComponentsTest, WithoutCallbackTheUpdateStillRuns)

@@ -1,3 +1,5 @@
+#include "bridge/RequestArguments.h"
+#include "bridge/ResultDocument.h"
 #include "bridge/VestabelRun.h"
 #include "bridge/WorkFolder.h"
 
@@ -7,6 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <set>
+#include <thread>
+#include <vector>
 
 namespace
 {
@@ -67,18 +73,82 @@ TEST(RequestFileStem, KeepsOrdinaryNamesAndNeutralisesPathCharacters)
     EXPECT_EQ(MakeRequestFileStem(L""), L"");
 }
 
-TEST(RequestPath, TakesTheFirstFreeNumber)
+TEST(RequestPath, ReservesTheFirstFreeNumber)
 {
     CTempFolder temp;
-    EXPECT_EQ(ChooseRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
-    ASSERT_TRUE(WriteFileBytes(temp.Child(L"MyApp_1.xml"), ""));
-    ASSERT_TRUE(WriteFileBytes(temp.Child(L"MyApp_2.xml"), ""));
-    EXPECT_EQ(ChooseRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_3.xml");
-    // A folder takes the number as well; gaps are filled from 1 on.
-    ASSERT_TRUE(MakeFolder(temp.Child(L"Other_1.xml")));
-    EXPECT_EQ(ChooseRequestPath(temp.Path(), L"Other"), temp.Path() + L"/Other_2.xml");
+    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
+    EXPECT_TRUE(FileExists(temp.Child(L"MyApp_1.xml"))) << "the number is held by the file";
+    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_2.xml");
+    // A result left by an aborted call takes its number; so does a folder. Gaps are filled from 1 on.
+    ASSERT_TRUE(WriteFileBytes(temp.Child(L"RESULT_MyApp_3.xml"), "<CheckResult Result=\"7\"/>"));
+    ASSERT_TRUE(MakeFolder(temp.Child(L"MyApp_4.xml")));
+    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_5.xml");
     ASSERT_TRUE(DeleteFileForTest(temp.Child(L"MyApp_1.xml")));
-    EXPECT_EQ(ChooseRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
+    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
+    EXPECT_EQ(ReadFileBytes(temp.Child(L"RESULT_MyApp_3.xml")), "<CheckResult Result=\"7\"/>");
+
+    // No folder to reserve in: the first free name, as before, for a save that will fail.
+    EXPECT_EQ(ReserveRequestPath(temp.Child(L"missing"), L"MyApp"), temp.Child(L"missing/MyApp_1.xml"));
+}
+
+TEST(RequestPath, ResultPathMustFitAsWellAsTheRequest)
+{
+    CTempFolder temp;
+    // folder + "/RESULT_" + stem + "_1.xml" is the longer of the two paths.
+    size_t longest = kMaxRequestPathChars - temp.Path().size() - 14;
+    std::wstring fits = ReserveRequestPath(temp.Path(), std::wstring(longest, L'a'));
+    EXPECT_EQ(GetResultDocumentPath(fits).size(), kMaxRequestPathChars);
+    // One more: the request alone would fit, its result would not. Nothing is created.
+    EXPECT_EQ(ReserveRequestPath(temp.Path(), std::wstring(longest + 1, L'b')), L"");
+    EXPECT_EQ(ReserveRequestPath(temp.Path(), std::wstring(longest + 7, L'c')), L"");
+    EXPECT_EQ(ListFolder(temp.Path(), L"*").size(), 1u);
+}
+
+TEST(RequestPath, CallsAtOnceNeverShareANumber)
+{
+    CTempFolder temp;
+    constexpr int kThreads = 4;
+    constexpr int kEach = 25;
+    std::vector<std::vector<std::wstring>> paths(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i)
+                paths[t].push_back(ReserveRequestPath(temp.Path(), L"App"));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    std::set<std::wstring> distinct;
+    for (const auto& list : paths)
+        distinct.insert(list.begin(), list.end());
+    EXPECT_EQ(distinct.size(), static_cast<size_t>(kThreads * kEach));
+    EXPECT_EQ(distinct.count(temp.Path() + L"/App_100.xml"), 1u) << "numbers 1 to 100, none skipped";
+}
+
+TEST(HostStrings, XMLCarriesOnlyItsOwnCharacters)
+{
+    const struct
+    {
+        std::wstring text;
+        bool carried;
+    } cases[] = {
+        {L"", true},
+        {L"My App \u00e9\u65e5", true},
+        {L"tab\tline\nreturn\r", true},
+        {L"pair \xD83D\xDE00", true},
+        {L"\uE000\uFFFD", true},
+        {std::wstring(L"nul\0in", 6), false},
+        {L"\x01", false},
+        {L"a\x1F", false},
+        {L"\uFFFE", false},
+        {L"\uFFFF", false},
+        {L"high alone \xD83D", false},
+        {L"high then letter \xD83Dx", false},
+        {L"low alone \xDE00", false},
+        {L"reversed \xDE00\xD83D", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CanCarryInXML(c.text), c.carried) << WideToUtf8(c.text);
 }
 
 TEST(WorkFolder, IsUnderTheTemporaryFolderInSlashForm)

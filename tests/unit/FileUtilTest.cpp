@@ -77,6 +77,28 @@ TEST_F(FileUtilTest, EnsureFolderStopsAtAFileOrNothing)
     EXPECT_FALSE(EnsureFolder(L"Q:/no/such/drive"));
 }
 
+TEST_F(FileUtilTest, OnlyAFileHeldElsewhereIsWorthWaitingFor)
+{
+    std::wstring plain = Make(L"plain.xml", "x");
+    std::wstring held = Make(L"held.xml", "x");
+    std::wstring readOnly = Make(L"readonly.xml", "x");
+    ASSERT_TRUE(MakeFolder(m_folder.Child(L"folder.xml")));
+    ASSERT_TRUE(::SetFileAttributesW(PlatformPathForTest(readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
+    HANDLE holder = ::CreateFileW(PlatformPathForTest(held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+
+    EXPECT_TRUE(IsWriteRefusalPassing(held)) << "another program holds it without write sharing";
+    EXPECT_TRUE(IsWriteRefusalPassing(plain)) << "writable again";
+    EXPECT_FALSE(IsWriteRefusalPassing(readOnly));
+    EXPECT_FALSE(IsWriteRefusalPassing(m_folder.Child(L"folder.xml")));
+    EXPECT_FALSE(IsWriteRefusalPassing(m_folder.Child(L"missing.xml")));
+    EXPECT_FALSE(IsWriteRefusalPassing(m_folder.Child(L"missing/list.xml")));
+
+    ::CloseHandle(holder);
+    ::SetFileAttributesW(PlatformPathForTest(readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 TEST(NormalizeCopyPath, CollapsesSeparatorRunsButKeepsShares)
 {
     EXPECT_EQ(NormalizeCopyPath(L"C://Data//Sub"), L"C:\\Data\\Sub");

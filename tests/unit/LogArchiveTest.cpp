@@ -102,6 +102,30 @@ TEST_F(LogArchiveTest, OtherNamesWithThePrefixCountButAreNeverDeleted)
     EXPECT_EQ(Entries().size(), 50u);
 }
 
+TEST_F(LogArchiveTest, ArchivesThatCannotBeDeletedArePassedOver)
+{
+    AddArchives(50);
+    AddCurrent("x\r\n");
+    // The oldest name is a folder, the next an archive another program holds without delete sharing.
+    ASSERT_TRUE(DeleteFileForTest(m_folder.Child(ArchiveName(0))));
+    ASSERT_TRUE(MakeFolder(m_folder.Child(ArchiveName(0))));
+    HANDLE held = ::CreateFileW(PlatformPathForTest(m_folder.Child(ArchiveName(1))).c_str(), GENERIC_READ,
+                                FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ArchiveServiceLogAs(m_folder.Path(), L"20261207000000");
+    EXPECT_TRUE(FolderExists(m_folder.Child(ArchiveName(0))));
+    EXPECT_TRUE(Has(ArchiveName(1)));
+    EXPECT_FALSE(Has(ArchiveName(2))) << "the oldest archive that can go";
+    EXPECT_EQ(Entries().size(), 50u);
+
+    // And so at every later step: the folder stops growing.
+    AddCurrent("y\r\n");
+    ArchiveServiceLogAs(m_folder.Path(), L"20261207000001");
+    ::CloseHandle(held);
+    EXPECT_FALSE(Has(ArchiveName(3)));
+    EXPECT_EQ(Entries().size(), 50u);
+}
+
 TEST_F(LogArchiveTest, NothingBelowTheSentinelMeansNothingDeleted)
 {
     for (int i = 0; i < 51; ++i)

@@ -50,12 +50,16 @@ TEST(LogRecordWriter, WritesUtf8AndKeepsLineFeedsInsideARecord)
     EXPECT_EQ(ReadFileBytes(file), std::string(kBom) + "\xC3\xA9\xE2\x82\xAC\xE6\x97\xA5 \"a\nb\"\r\n");
 }
 
-TEST(LogRecordWriter, FolderAtThePathDropsTheRecord)
+TEST(LogRecordWriter, FolderAtThePathDropsTheRecordAtOnce)
 {
     CTempFolder temp;
     std::wstring file = temp.Child(L"log.txt");
     ASSERT_TRUE(MakeFolder(file));
-    EXPECT_FALSE(AppendLogRecord(file, L"lost"));
+    // Retried like a held file, 20 records would wait at least 1.9 s.
+    DWORD start = ::GetTickCount();
+    for (int i = 0; i < 20; ++i)
+        EXPECT_FALSE(AppendLogRecord(file, L"lost"));
+    EXPECT_LT(::GetTickCount() - start, 1000u);
     EXPECT_TRUE(FolderExists(file));
 }
 
@@ -79,6 +83,63 @@ TEST(LogRecordWriter, FileLockedByAnotherWriterDropsTheRecordWithoutHanging)
     EXPECT_LT(::GetTickCount() - start, 5000u);
     ::CloseHandle(exclusive);
     EXPECT_EQ(ReadFileBytes(file), "held");
+}
+
+// The open of a record fails; only a file that is held for a moment is worth waiting for.
+TEST(LogRecordWriter, OnlyAHeldFileIsRetried)
+{
+    CTempFolder temp;
+    auto openError = [](const std::wstring& path) {
+        HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD error = file == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_SUCCESS;
+        if (file != INVALID_HANDLE_VALUE)
+            ::CloseHandle(file);
+        return error;
+    };
+
+    std::wstring folder = temp.Child(L"folder.txt");
+    ASSERT_TRUE(MakeFolder(folder));
+    DWORD error = openError(folder);
+    ASSERT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));
+    EXPECT_FALSE(IsLogFileBusy(PlatformPathForTest(folder), error)) << "a folder of that name";
+    // A profile that refuses new files: nothing there, access denied.
+    EXPECT_FALSE(IsLogFileBusy(PlatformPathForTest(temp.Child(L"new.txt")), ERROR_ACCESS_DENIED));
+    std::wstring readOnly = temp.Child(L"readonly.txt");
+    ASSERT_TRUE(WriteFileBytes(readOnly, "r"));
+    ASSERT_TRUE(::SetFileAttributesW(PlatformPathForTest(readOnly).c_str(), FILE_ATTRIBUTE_READONLY));
+    // Running as root, Wine lets the open succeed: the decision is asked with the error Windows gives.
+    EXPECT_FALSE(IsLogFileBusy(PlatformPathForTest(readOnly), ERROR_ACCESS_DENIED)) << "a read-only file";
+    ::SetFileAttributesW(PlatformPathForTest(readOnly).c_str(), FILE_ATTRIBUTE_NORMAL);
+
+    std::wstring held = temp.Child(L"held.txt");
+    ASSERT_TRUE(WriteFileBytes(held, "h"));
+    HANDLE holder = ::CreateFileW(PlatformPathForTest(held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    error = openError(held);
+    EXPECT_TRUE(IsLogFileBusy(PlatformPathForTest(held), error)) << "held without write sharing, error " << error;
+    ::CloseHandle(holder);
+
+    // An archive step of another process has marked the file for deletion and still holds it.
+    std::wstring deleting = temp.Child(L"deleting.txt");
+    ASSERT_TRUE(WriteFileBytes(deleting, "d"));
+    // Sharing everything, so that only the pending deletion refuses the writer.
+    HANDLE archiver = ::CreateFileW(PlatformPathForTest(deleting).c_str(), GENERIC_READ | DELETE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0,
+                                    nullptr);
+    ASSERT_NE(archiver, INVALID_HANDLE_VALUE);
+    FILE_DISPOSITION_INFO disposition = {};
+    disposition.DeleteFile = TRUE;
+    ASSERT_TRUE(::SetFileInformationByHandle(archiver, FileDispositionInfo, &disposition, sizeof(disposition)));
+    // Windows refuses the open with access denied while the name is there.
+    EXPECT_TRUE(IsLogFileBusy(PlatformPathForTest(deleting), ERROR_ACCESS_DENIED)) << "being deleted";
+    error = openError(deleting);
+    ::CloseHandle(archiver);
+    if (error == ERROR_SUCCESS)
+        GTEST_SKIP() << "Wine opens a file that is marked for deletion, so the refusal cannot be seen here";
+    EXPECT_TRUE(IsLogFileBusy(PlatformPathForTest(deleting), error)) << "being deleted, error " << error;
 }
 
 TEST(LogRecordWriter, ConcurrentWritersKeepEveryLineWhole)

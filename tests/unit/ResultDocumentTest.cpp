@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 namespace
 {
 class ResultDocumentTest : public ::testing::Test
@@ -55,6 +57,35 @@ TEST_F(ResultDocumentTest, RestartWithProcessInfo)
     EXPECT_EQ(CatchResultDocument(m_strRequest, processInfo, &code), QM_LAUNCH_NONE);
     EXPECT_EQ(code, 20);
     EXPECT_EQ(processInfo, L"setup 4711") << "left untouched when nothing was read";
+}
+
+TEST_F(ResultDocumentTest, OnlyAResultWrittenAfterItsRequestIsRead)
+{
+    ASSERT_TRUE(WriteFileBytes(m_strRequest, "<AppName>App</AppName>"));
+    WriteResult("<CheckResult LaunchApp=\"Y\" Result=\"7\"/>");
+    // Left by an earlier request of the same name: an hour older than this request.
+    HANDLE file = ::CreateFileW(PlatformPathForTest(GetResultDocumentPath(m_strRequest)).c_str(), FILE_WRITE_ATTRIBUTES,
+                                0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    FILETIME now = {};
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER earlier = {{now.dwLowDateTime, now.dwHighDateTime}};
+    earlier.QuadPart -= 36000000000ULL;
+    FILETIME old = {earlier.LowPart, earlier.HighPart};
+    ASSERT_TRUE(::SetFileTime(file, nullptr, nullptr, &old));
+    ::CloseHandle(file);
+
+    std::wstring processInfo;
+    int code = -1;
+    EXPECT_EQ(CatchResultDocument(m_strRequest, processInfo, &code), QM_LAUNCH_NONE);
+    EXPECT_EQ(code, 20);
+    EXPECT_FALSE(FileExists(GetResultDocumentPath(m_strRequest))) << "no later run may take it either";
+    EXPECT_TRUE(CurrentLogRecords().empty());
+
+    // Written after the request: this run's.
+    WriteResult("<CheckResult LaunchApp=\"Y\" Result=\"7\"/>");
+    EXPECT_EQ(CatchResultDocument(m_strRequest, processInfo, &code), QM_LAUNCH_YES);
+    EXPECT_EQ(code, 7);
 }
 
 TEST_F(ResultDocumentTest, OnlyExactAttributeValuesDecide)

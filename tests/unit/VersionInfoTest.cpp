@@ -123,6 +123,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, GetFileVersionStringTest,
                                            FileVersionCase{L"qm_ver_2_0_0_5_build.exe", L"2.0.0.5"},
                                            FileVersionCase{L"qm_ver_fallback.exe", L"3.2.1.0"},
                                            FileVersionCase{L"qm_ver_other_lang.exe", L""},
+                                           FileVersionCase{L"qm_ver_no_translation.exe", L"5.0.0.1"},
                                            FileVersionCase{L"qm_ver_none.exe", L""},
                                            FileVersionCase{L"no_such_file.exe", L""}));
 

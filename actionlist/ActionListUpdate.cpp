@@ -1,0 +1,51 @@
+#include "actionlist/ActionListUpdate.h"
+
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "sys/QMFileUtil.h"
+#include "sys/QMSystemUtil.h"
+#include "xml/XMLParser.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <memory>
+
+namespace
+{
+constexpr int kSaveAttempts = 20;
+constexpr DWORD kSaveRetryMs = 100;
+
+bool SaveOnce(const CQMActionListXML& model, const std::wstring& path)
+{
+    std::unique_ptr<CXMLDocument> document(model.CreateDocument());
+    CXMLParser* parser = GetXMLParser();
+    return document && parser != nullptr && parser->SaveFile(document.get(), path.c_str());
+}
+} // namespace
+
+int RewriteActionList(const std::wstring& path, const std::wstring& componentType)
+{
+    CQMActionListXML model;
+    // A list the model cannot read (CDATA, an entity, another root, one bad byte) is still the
+    // host's: writing the model back would replace it with an empty list.
+    if (model.Load(path) != QM_ACTIONLIST_LOADED && ::PathFileExistsW(path.c_str()))
+        return QM_REWRITE_KEPT;
+    model.m_strComponentType = componentType;
+    return SaveActionListRetrying(model, path) ? QM_REWRITE_SAVED : QM_REWRITE_NOT_WRITTEN;
+}
+
+bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& path)
+{
+    for (int attempt = 1;; ++attempt)
+    {
+        if (SaveOnce(model, path))
+            return true;
+        if (attempt >= kSaveAttempts || !IsWriteRefusalPassing(path))
+        {
+            WriteServiceLog(kServiceLogSource, L"SAVE_FAILED", JoinLogFields({L"UpdateComponents", path}));
+            return false;
+        }
+        GetSystemUtil()->Sleep(kSaveRetryMs);
+    }
+}

@@ -1,0 +1,25 @@
+#pragma once
+// The writes of the host's action list around a component update: the rewrite with the
+// call's component type before the run, and the saves that must reach the file.
+
+#include "actionlist/QMActionListXML.h"
+
+#include <string>
+
+// Outcomes of the rewrite before the run.
+enum : int
+{
+    QM_REWRITE_SAVED = 0,       // written with the component type (an empty list when there was none)
+    QM_REWRITE_KEPT = 1,        // the file exists but cannot be loaded: left byte for byte
+    QM_REWRITE_NOT_WRITTEN = 2, // loaded, but the file could not be written
+};
+
+// Loads the list at path, sets its component type and writes it back. A missing list
+// becomes an empty list carrying the component type, as before.
+int RewriteActionList(const std::wstring& path, const std::wstring& componentType);
+
+// Writes the model to path. Another program may hold the file for a moment (a scanner, a
+// backup, the host itself), so a write refused that way is tried again for up to about
+// two seconds; a file that refuses writing for good is given up at once. True when written;
+// otherwise a "SAVE_FAILED" record names the file.
+bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& path);
