@@ -1,6 +1,8 @@
 #pragma once
 // Appends one record to a log file as UTF-8 with CR LF; a new or empty file gets the byte-order mark first.
 
+#include "sys/Handle.h"
+
 #include <mutex>
 #include <string>
 
@@ -10,3 +12,7 @@ std::mutex& ServiceLogMutex();
 
 // One open, one write of the whole line, one close. False when the record was dropped.
 bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line);
+
+// Opens a log file for appending only, waiting a moment while another process's archive step
+// holds it. disposition is OPEN_ALWAYS for a record, OPEN_EXISTING to probe without creating.
+CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition);
