@@ -24,6 +24,8 @@ namespace
 constexpr size_t kLastRecordCount = 10;
 constexpr size_t kVerdictWidth = 9;
 constexpr size_t kSubjectWidth = 13;
+// The registry view this program reads is the one a module of the same width reads.
+constexpr const wchar_t* kHostWidth = sizeof(void*) == 8 ? L"64-bit hosts" : L"32-bit hosts";
 
 std::string WideToUtf8(const std::wstring& text)
 {
@@ -121,15 +123,15 @@ void CheckUpdater(CDoctorReport& report)
     if (path.empty())
     {
         report.Problem(L"updater",
-                       L"not registered (HKLM\\" + std::wstring(kVestabelInstallKey) + L", value \"" +
-                           kVestabelPathValue + L"\"): every operation answers not supported",
+                       L"not registered for " + std::wstring(kHostWidth) + L" (HKLM\\" + kVestabelInstallKey +
+                           L", value \"" + kVestabelPathValue + L"\"): every operation answers not supported",
                        L"install the update service, or register its updater: qmhost register <updaterPath>");
         return;
     }
     if (VestabelExeUsable(path))
-        report.Ok(L"updater", L"registered: " + path);
+        report.Ok(L"updater", L"registered for " + std::wstring(kHostWidth) + L": " + path);
     else
-        report.Problem(L"updater", L"registered, but no file at " + path,
+        report.Problem(L"updater", L"registered for " + std::wstring(kHostWidth) + L", but no file at " + path,
                        L"repair or reinstall the update service, whose registration names a file that is gone");
     CheckVersionGate(report, path);
 }

@@ -19,14 +19,9 @@ const wchar_t kBusyMutex[] = L"Tavrin_Inc_ZL_QM_PL_v1";
 const wchar_t kUIMutex[] = L"Tavrin_Inc_ZL_QM_UI_v1";
 const wchar_t kProgressClass[] = L"Tavrin.ZL.Quelmar.StartPellorin.1.1.0";
 const wchar_t kCurrentLogFile[] = L"Tavrin_ACT_SERVICELOG_tmp.txt";
-
-std::wstring BinFolder()
-{
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    return folder.erase(folder.rfind(L'\\') + 1);
-}
+// The doctor reads the registry view of its own width, as a module of that width does.
+const std::wstring kRegistered =
+    std::wstring(L"registered for ") + (sizeof(void*) == 8 ? L"64" : L"32") + L"-bit hosts";
 
 struct DoctorRun
 {
@@ -149,7 +144,7 @@ TEST_F(DoctorTest, RegisteredStandInIsAllOkAndShowsTheLastRecords)
     DoctorRun run = RunDoctor();
     SCOPED_TRACE(run.m_strOutput);
     EXPECT_EQ(run.m_nExitCode, 0u);
-    EXPECT_TRUE(run.Has(L"ok       updater      registered: " + updater.ExePath() + L"\r\n"));
+    EXPECT_TRUE(run.Has(L"ok       updater      " + kRegistered + L": " + updater.ExePath() + L"\r\n"));
     EXPECT_TRUE(run.Has(L"ok       version      1.1.0.20, at least 1.1.0: SupportComponentsManagement answers 200"));
     EXPECT_TRUE(run.Has(L"writable; 2 request and 1 result documents left\r\n"));
     EXPECT_TRUE(run.Has(L"; current file writable; 2 log files\r\n"));
@@ -190,15 +185,18 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
     const MissingCase cases[] = {
         {"not registered",
          L"",
-         {L"problem  updater      not registered (HKLM\\SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install, "
-          L"value \"Vestabel exe path\")",
+         {L"problem  updater      not " + kRegistered +
+              L" (HKLM\\SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install, "
+              L"value \"Vestabel exe path\")",
           L"what to do: install the update service, or register its updater: qmhost register <updaterPath>"}},
         {"a missing file",
          BinFolder() + L"no_such_updater.exe",
-         {L"problem  updater      registered, but no file at " + BinFolder() + L"no_such_updater.exe\r\n",
+         {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"no_such_updater.exe\r\n",
           L"problem  version      unreadable, taken as 0.0.0.0, older than 1.1.0: SupportComponentsManagement "
           L"answers 400"}},
-        {"a folder", BinFolder(), {L"problem  updater      registered, but no file at " + BinFolder() + L"\r\n"}},
+        {"a folder",
+         BinFolder(),
+         {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"\r\n"}},
     };
     for (const MissingCase& c : cases)
     {
@@ -248,11 +246,13 @@ TEST_F(DoctorTest, VersionVerdictAgreesWithTheModulesGate)
         SCOPED_TRACE(run.m_strOutput);
         EXPECT_EQ(run.m_nExitCode, c.exitCode);
         EXPECT_TRUE(run.Has(std::wstring(c.line) + L"\r\n"));
-        EXPECT_TRUE(run.Has(L"ok       updater      registered: " + BinFolder() + c.fixture));
+        EXPECT_TRUE(run.Has(L"ok       updater      " + kRegistered + L": " + BinFolder() + c.fixture));
         int answer = module.m_pfnSupportComponentsManagement();
         EXPECT_TRUE(run.Has(L"answers " + std::to_wstring(answer) + L"\r\n"));
         if (c.exitCode != 0)
+        {
             EXPECT_TRUE(run.Has(L"what to do: update the update service to version 1.1.0 or later\r\n"));
+        }
         ClearServiceLog();
     }
 }
@@ -295,6 +295,20 @@ TEST_F(DoctorTest, UnwritableLogIsAProblem)
         << WideToUtf8(run.m_strOutput);
 }
 
+TEST_F(DoctorTest, FileInTheWayOfTheWorkFolderIsAProblem)
+{
+    CStandInUpdater updater;
+    ASSERT_TRUE(WriteFileBytes(CStandInUpdater::WorkFolder(), "in the way"));
+    DoctorRun run = RunDoctor();
+    DeleteFileForTest(CStandInUpdater::WorkFolder());
+    SCOPED_TRACE(run.m_strOutput);
+    EXPECT_EQ(run.m_nExitCode, 1u);
+    EXPECT_TRUE(run.Has(L"problem  work folder  " + PlatformPathForTest(CStandInUpdater::WorkFolder()) +
+                        L" is not writable (error "));
+    EXPECT_TRUE(run.Has(L"no request reaches the updater until then\r\n"));
+    EXPECT_TRUE(run.Has(L"ok       log folder"));
+}
+
 TEST_F(DoctorTest, HeldMutexesAreProblemsWithTheirHolders)
 {
     CStandInUpdater updater;
@@ -332,8 +346,6 @@ TEST_F(DoctorTest, BusyMutexHolderIsTheOwnerOfAProgressWindow)
     ASSERT_TRUE(run.Has(holder));
     std::wstring image = run.m_strOutput.substr(run.m_strOutput.find(holder) + holder.size());
     image = image.substr(0, image.find(L")\r\n"));
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    EXPECT_EQ(_wcsicmp(image.c_str(), self), 0) << WideToUtf8(image);
+    EXPECT_EQ(_wcsicmp(image.c_str(), TestProgramPath().c_str()), 0) << WideToUtf8(image);
 }
 } // namespace
