@@ -73,14 +73,9 @@ std::wstring ErrorText(DWORD error)
     return L"error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text);
 }
 
-std::wstring FileNameOf(const std::wstring& path)
-{
-    return path.substr(path.find_last_of(L"\\/") + 1);
-}
-
 class CDoctorReport
 {
-  public:
+public:
     void Ok(const std::wstring& subject, const std::wstring& finding) { WriteLine(L"ok", subject, finding); }
 
     void Problem(const std::wstring& subject, const std::wstring& finding, const std::wstring& remedy)
@@ -92,7 +87,7 @@ class CDoctorReport
 
     int Problems() const { return m_nProblems; }
 
-  private:
+private:
     static void WriteLine(const wchar_t* verdict, const std::wstring& subject, const std::wstring& finding)
     {
         WriteText(Padded(verdict, kVerdictWidth) + Padded(subject, kSubjectWidth) + finding + L"\r\n");
@@ -242,7 +237,7 @@ void CheckMutexes(CDoctorReport& report)
     std::wstring updater = GetVestabelExePath();
     std::vector<QMProcessInfo> holders;
     if (!updater.empty())
-        holders = FindProcessesByImageName(FileNameOf(updater));
+        holders = FindProcessesOfImage(updater);
     report.Problem(L"UI mutex", std::wstring(kVestabelUIMutexName) + L" held by " + DescribeHolders(holders),
                    L"the updater is still busy: let it finish; if it hangs, end the updater's process");
 }

@@ -142,9 +142,10 @@ std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowCla
     return owners;
 }
 
-std::vector<QMProcessInfo> FindProcessesByImageName(const std::wstring& fileName)
+std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath)
 {
     std::vector<QMProcessInfo> found;
+    std::wstring fileName = FileNameOf(imagePath);
     for (const PROCESSENTRY32W& entry : SnapshotProcesses())
     {
         if (_wcsicmp(FileNameOf(entry.szExeFile).c_str(), fileName.c_str()) == 0)

@@ -28,8 +28,9 @@ struct QMProcessInfo
 // The processes that own a message-only window of the class, each once.
 std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass);
 
-// The running processes whose image file name is fileName (letter case ignored).
-std::vector<QMProcessInfo> FindProcessesByImageName(const std::wstring& fileName);
+// The running processes whose image has the file name of imagePath (letter case ignored):
+// a snapshot names images by file name only.
+std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath);
 
 // Names of the files (not folders) matching the pattern in the folder, by code units.
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern);

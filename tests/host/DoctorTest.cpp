@@ -74,7 +74,7 @@ DoctorRun RunDoctor()
 // A message-only window of the progress class, as a running launch check or update owns one.
 class CProgressWindowForTest
 {
-  public:
+public:
     CProgressWindowForTest()
     {
         WNDCLASSW windowClass = {};
@@ -97,14 +97,14 @@ class CProgressWindowForTest
 
     HWND Handle() const { return m_hWnd; }
 
-  private:
+private:
     bool m_bRegistered = false;
     HWND m_hWnd = nullptr;
 };
 
 class DoctorTest : public ::testing::Test
 {
-  protected:
+protected:
     void SetUp() override
     {
         ClearServiceLog();
