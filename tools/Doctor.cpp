@@ -233,12 +233,15 @@ void CheckMutexes(CDoctorReport& report)
         report.Ok(L"UI mutex", std::wstring(kVestabelUIMutexName) + L" free");
         return;
     }
-    // The updater's side holds it; its processes carry the registered file name.
+    // The updater's side holds it, and nothing names the holder: the running processes of the
+    // registered updater's image are the likely ones.
     std::wstring updater = GetVestabelExePath();
-    std::vector<QMProcessInfo> holders;
+    std::vector<QMProcessInfo> candidates;
     if (!updater.empty())
-        holders = FindProcessesOfImage(updater);
-    report.Problem(L"UI mutex", std::wstring(kVestabelUIMutexName) + L" held by " + DescribeHolders(holders),
+        candidates = FindProcessesOfImage(updater);
+    report.Problem(L"UI mutex",
+                   std::wstring(kVestabelUIMutexName) +
+                       (candidates.empty() ? L" held by unknown" : L" held, likely by " + DescribeHolders(candidates)),
                    L"the updater is still busy: let it finish; if it hangs, end the updater's process");
 }
 
