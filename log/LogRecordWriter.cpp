@@ -23,14 +23,15 @@ std::string ToUtf8(const std::wstring& text)
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
     return bytes;
 }
+} // namespace
 
-CQMFileHandle OpenForAppend(const std::wstring& platformPath)
+CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition)
 {
     for (int attempt = 0;; ++attempt)
     {
         CQMFileHandle file(::CreateFileW(platformPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
             return file;
         if (!IsLogFileBusy(platformPath, ::GetLastError()) || attempt + 1 >= kOpenAttempts)
@@ -38,7 +39,6 @@ CQMFileHandle OpenForAppend(const std::wstring& platformPath)
         ::Sleep(kOpenRetryMs);
     }
 }
-} // namespace
 
 std::mutex& ServiceLogMutex()
 {
@@ -52,7 +52,7 @@ bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line)
     bytes += "\r\n";
 
     std::lock_guard<std::mutex> lock(ServiceLogMutex());
-    CQMFileHandle file = OpenForAppend(ToPlatformPath(filePath));
+    CQMFileHandle file = OpenLogFileForAppend(ToPlatformPath(filePath), OPEN_ALWAYS);
     if (!file)
         return false;
 

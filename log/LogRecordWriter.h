@@ -1,6 +1,8 @@
 #pragma once
 // Appends one record to a log file as UTF-8 with CR LF; a new or empty file gets the byte-order mark first.
 
+#include "sys/Handle.h"
+
 #include <windows.h>
 
 #include <mutex>
@@ -17,3 +19,7 @@ bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line);
 // held for a moment (by a program without write sharing, or an archive step deleting it) and
 // a retry may succeed; false when it refuses writing for good and the record is dropped.
 bool IsLogFileBusy(const std::wstring& platformPath, DWORD openError);
+
+// Opens a log file for appending only, waiting a moment while another process's archive step
+// holds it. disposition is OPEN_ALWAYS for a record, OPEN_EXISTING to probe without creating.
+CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition);

@@ -7,6 +7,7 @@
  *                                                        qmhost.exe: probes, a launch check, both lists and
  *                                                        a component update of a sample action list
  *   qmhost register <updaterPath>                        register an updater executable for this machine
+ *   qmhost doctor                                        check this machine's update setup, a verdict per check
  *   qmhost IsSupportQuelmar
  *   qmhost SupportComponentsManagement
  *   qmhost LaunchCheck <appName> [<initialState>]
@@ -22,6 +23,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "Doctor.h"
 #include "Pellorin.h"
 
 typedef struct
@@ -306,6 +308,7 @@ static int Usage(void)
     fprintf(stderr,
             "usage: qmhost demo\n"
             "       qmhost register <updaterPath>\n"
+            "       qmhost doctor\n"
             "       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
             "       qmhost LaunchCheck <appName> [<initialState>]\n"
             "       qmhost GetInstalledComponentList <appName> <listPath> <componentType>\n"
@@ -350,6 +353,9 @@ int wmain(int argc, wchar_t** argv)
     int rc;
     if (argc < 2)
         return Usage();
+    /* Needs no module: it must also diagnose a machine where the module cannot load. */
+    if (wcscmp(argv[1], L"doctor") == 0 && argc == 2)
+        return RunDoctor();
     module = LoadLibraryW(L"Pellorin.dll");
     if (module == NULL)
     {

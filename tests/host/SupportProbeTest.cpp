@@ -17,14 +17,6 @@ namespace
 const wchar_t kModuleVersionRecord[] = L"PL,CHECK_VERSION,-,1.1.0.13";
 const wchar_t kProbeFailedRecord[] = L"PL,API_END,IsSupportQuelmar,false";
 
-std::wstring BinFolder()
-{
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring folder(self);
-    return folder.erase(folder.rfind(L'\\') + 1);
-}
-
 class SupportProbeTest : public ::testing::Test
 {
 protected:

@@ -13,6 +13,19 @@ std::wstring PlatformPathForTest(std::wstring path)
     return path;
 }
 
+std::wstring TestProgramPath()
+{
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return self;
+}
+
+std::wstring BinFolder()
+{
+    std::wstring folder = TestProgramPath();
+    return folder.erase(folder.rfind(L'\\') + 1);
+}
+
 std::string ReadFileBytes(const std::wstring& path)
 {
     HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

@@ -7,6 +7,10 @@
 // The path with "\" separators, for platform calls.
 std::wstring PlatformPathForTest(std::wstring path);
 
+// The running test program's path, and its folder with a trailing "\", where the build puts every program.
+std::wstring TestProgramPath();
+std::wstring BinFolder();
+
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);   // a file, not a folder

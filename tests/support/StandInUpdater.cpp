@@ -20,10 +20,7 @@ std::wstring CStandInUpdater::WorkFolder()
 
 std::wstring CStandInUpdater::ExePath() const
 {
-    wchar_t self[MAX_PATH] = {};
-    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self);
-    return path.erase(path.rfind(L'\\') + 1) + L"VestabelStandIn.exe";
+    return BinFolder() + L"VestabelStandIn.exe";
 }
 
 CStandInUpdater::CStandInUpdater(const std::vector<std::string>& scenario)

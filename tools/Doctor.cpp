@@ -1,0 +1,290 @@
+#include "tools/Doctor.h"
+
+#include "api/Pellorin.h"
+#include "api/SupportProbe.h"
+#include "bridge/VestabelLocation.h"
+#include "bridge/WorkFolder.h"
+#include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "log/UserDataFolder.h"
+#include "sys/PathUtil.h"
+#include "sys/VersionInfo.h"
+#include "tools/DoctorProbes.h"
+#include "ui/MutexProbe.h"
+#include "ui/QMProgressData.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace
+{
+constexpr size_t kLastRecordCount = 10;
+constexpr size_t kVerdictWidth = 9;
+constexpr size_t kSubjectWidth = 13;
+// The registry view this program reads is the one a module of the same width reads.
+constexpr const wchar_t* kHostWidth = sizeof(void*) == 8 ? L"64-bit hosts" : L"32-bit hosts";
+
+std::string WideToUtf8(const std::wstring& text)
+{
+    int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<size_t>(std::max(size, 0)), '\0');
+    if (size > 0)
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
+                              nullptr);
+    return bytes;
+}
+
+// A console shows UTF-16 as it is; redirected output (support engineers attach it to a
+// ticket) is UTF-8, so user names and paths outside the console's code page survive.
+void WriteText(const std::wstring& text)
+{
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    DWORD written = 0;
+    if (::GetConsoleMode(out, &mode))
+    {
+        ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return;
+    }
+    std::string bytes = WideToUtf8(text);
+    ::WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::wstring Padded(std::wstring text, size_t width)
+{
+    if (text.size() < width)
+        text.append(width - text.size(), L' ');
+    return text;
+}
+
+std::wstring ErrorText(DWORD error)
+{
+    wchar_t message[256] = {};
+    ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, message, 256,
+                     nullptr);
+    std::wstring text(message);
+    while (!text.empty() &&
+           (text.back() == L'\r' || text.back() == L'\n' || text.back() == L'.' || text.back() == L' '))
+        text.pop_back();
+    return L"error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text);
+}
+
+class CDoctorReport
+{
+public:
+    void Ok(const std::wstring& subject, const std::wstring& finding) { WriteLine(L"ok", subject, finding); }
+
+    void Problem(const std::wstring& subject, const std::wstring& finding, const std::wstring& remedy)
+    {
+        ++m_nProblems;
+        WriteLine(L"problem", subject, finding);
+        WriteText(std::wstring(kVerdictWidth + kSubjectWidth, L' ') + L"what to do: " + remedy + L"\r\n");
+    }
+
+    int Problems() const { return m_nProblems; }
+
+private:
+    static void WriteLine(const wchar_t* verdict, const std::wstring& subject, const std::wstring& finding)
+    {
+        WriteText(Padded(verdict, kVerdictWidth) + Padded(subject, kSubjectWidth) + finding + L"\r\n");
+    }
+
+    int m_nProblems = 0;
+};
+
+// The gate of SupportComponentsManagement: the same version text and comparison.
+void CheckVersionGate(CDoctorReport& report, const std::wstring& updaterPath)
+{
+    std::wstring version = GetFileVersionString(updaterPath);
+    std::wstring shown = version.empty() ? L"unreadable, taken as 0.0.0.0," : version + L",";
+    std::wstring required = kRequiredVestabelVersion;
+    if (CompareVersions(version, required) < 0)
+        report.Problem(L"version",
+                       shown + L" older than " + required + L": SupportComponentsManagement answers " +
+                           std::to_wstring(QM_MANAGEMENT_UPDATER_TOO_OLD),
+                       L"update the update service to version " + required + L" or later");
+    else
+        report.Ok(L"version", shown + L" at least " + required + L": SupportComponentsManagement answers " +
+                                  std::to_wstring(QM_MANAGEMENT_SUPPORTED));
+}
+
+void CheckUpdater(CDoctorReport& report)
+{
+    std::wstring path = GetVestabelExePath();
+    if (path.empty())
+    {
+        report.Problem(L"updater",
+                       L"not registered for " + std::wstring(kHostWidth) + L" (HKLM\\" + kVestabelInstallKey +
+                           L", value \"" + kVestabelPathValue + L"\"): every operation answers not supported",
+                       L"install the update service, or register its updater: qmhost register <updaterPath>");
+        return;
+    }
+    if (VestabelExeUsable(path))
+        report.Ok(L"updater", L"registered for " + std::wstring(kHostWidth) + L": " + path);
+    else
+        report.Problem(L"updater", L"registered for " + std::wstring(kHostWidth) + L", but no file at " + path,
+                       L"repair or reinstall the update service, whose registration names a file that is gone");
+    CheckVersionGate(report, path);
+}
+
+void CheckWorkFolder(CDoctorReport& report)
+{
+    // The module's own lookup, which creates the folder as every request does.
+    std::wstring folder = ToPlatformPath(GetVestabelWorkFolder());
+    DWORD error = ProbeFolderWritable(folder);
+    if (error != ERROR_SUCCESS)
+    {
+        report.Problem(L"work folder", folder + L" is not writable (" + ErrorText(error) + L")",
+                       L"give this user full control of the folder, or remove the file that is in its way; "
+                       L"no request reaches the updater until then");
+        return;
+    }
+    std::vector<std::wstring> documents = ListFiles(folder, L"*.xml");
+    auto results = std::count_if(documents.begin(), documents.end(),
+                                 [](const std::wstring& name) { return name.compare(0, 7, L"RESULT_") == 0; });
+    report.Ok(L"work folder", folder + L" writable; " + std::to_wstring(documents.size() - results) + L" request and " +
+                                  std::to_wstring(results) + L" result documents left");
+}
+
+// The log folder as the module's next record finds it: created when missing, the current
+// file opened for appending without a record being written.
+void CheckLogFolder(CDoctorReport& report)
+{
+    std::wstring base;
+    if (!GetUserDataFolder(base))
+    {
+        report.Problem(L"log folder",
+                       L"the user's application-data folder is unknown, so records go below the host's "
+                       L"current folder",
+                       L"repair the user's profile (its AppData shell folder)");
+        return;
+    }
+    const std::wstring lost = L"; every record is lost until then";
+    std::wstring folder = ToPlatformPath(GetServiceLogFolder());
+    DWORD attributes = ::GetFileAttributesW(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        CreateFolderPath(folder);
+        attributes = ::GetFileAttributesW(folder.c_str());
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+    {
+        report.Problem(L"log folder",
+                       folder + L" cannot be created (a file is in its way or the parent is not writable)",
+                       L"remove what is in its way" + lost);
+        return;
+    }
+
+    std::wstring current = folder + L"\\" + kServiceLogCurrentFile;
+    attributes = ::GetFileAttributesW(current.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+    {
+        report.Problem(L"log folder", current + L" is a folder, not the current log file",
+                       L"remove that folder" + lost);
+        return;
+    }
+    bool hasCurrent = attributes != INVALID_FILE_ATTRIBUTES;
+    DWORD error = hasCurrent ? ProbeFileAppendable(current) : ProbeFolderWritable(folder);
+    if (error != ERROR_SUCCESS)
+    {
+        report.Problem(L"log folder", (hasCurrent ? current : folder) + L" is not writable (" + ErrorText(error) + L")",
+                       L"close the program that locks it, or give this user write access" + lost);
+        return;
+    }
+    size_t files = ListFiles(folder, std::wstring(kServiceLogPrefix) + L"*.txt").size();
+    report.Ok(L"log folder", folder +
+                                 (hasCurrent ? L"; current file writable; " : L"; no current file, folder writable; ") +
+                                 std::to_wstring(files) + L" log files");
+}
+
+std::wstring DescribeHolders(const std::vector<QMProcessInfo>& processes)
+{
+    if (processes.empty())
+        return L"unknown";
+    std::wstring text;
+    for (const QMProcessInfo& process : processes)
+    {
+        if (!text.empty())
+            text += L", ";
+        text += L"process " + std::to_wstring(process.m_nId) + L" (" +
+                (process.m_strImage.empty() ? L"image unknown" : process.m_strImage) + L")";
+    }
+    return text;
+}
+
+void CheckMutexes(CDoctorReport& report)
+{
+    if (!IsMutexHeld(kBusyMutexName))
+        report.Ok(L"busy mutex", std::wstring(kBusyMutexName) + L" free");
+    else
+        // The holder runs a launch check or component update, whose progress window it owns.
+        report.Problem(L"busy mutex",
+                       std::wstring(kBusyMutexName) + L" held by " +
+                           DescribeHolders(FindMessageWindowOwners(kProgressWindowClass)),
+                       L"a launch check or component update is running: let it finish; if it hangs, end that "
+                       L"process (every launch check shows the busy message until then)");
+
+    if (!IsMutexHeld(kVestabelUIMutexName))
+    {
+        report.Ok(L"UI mutex", std::wstring(kVestabelUIMutexName) + L" free");
+        return;
+    }
+    // The updater's side holds it, and nothing names the holder: the running processes of the
+    // registered updater's image are the likely ones.
+    std::wstring updater = GetVestabelExePath();
+    std::vector<QMProcessInfo> candidates;
+    if (!updater.empty())
+        candidates = FindProcessesOfImage(updater);
+    report.Problem(L"UI mutex",
+                   std::wstring(kVestabelUIMutexName) +
+                       (candidates.empty() ? L" held by unknown" : L" held, likely by " + DescribeHolders(candidates)),
+                   L"the updater is still busy: let it finish; if it hangs, end the updater's process");
+}
+
+void PrintLastRecords()
+{
+    std::wstring folder = ToPlatformPath(GetServiceLogFolder());
+    std::vector<std::wstring> paths;
+    // Stamped archives sort before the current file ("t" after the digits): oldest first.
+    for (const std::wstring& name : ListFiles(folder, std::wstring(kServiceLogPrefix) + L"*.txt"))
+        paths.push_back(folder + L"\\" + name);
+    std::vector<std::wstring> lines = ReadLastLines(paths, kLastRecordCount);
+    if (lines.empty())
+    {
+        WriteText(L"\r\nThe service log holds no records.\r\n");
+        return;
+    }
+    WriteText(L"\r\nLast records of the service log:\r\n");
+    for (const std::wstring& line : lines)
+        WriteText(L"  " + line + L"\r\n");
+}
+} // namespace
+
+int RunDoctor(void)
+{
+    try
+    {
+        CDoctorReport report;
+        CheckUpdater(report);
+        CheckWorkFolder(report);
+        CheckLogFolder(report);
+        CheckMutexes(report);
+        PrintLastRecords();
+        if (report.Problems() == 0)
+        {
+            WriteText(L"\r\nAll checks ok.\r\n");
+            return 0;
+        }
+        WriteText(L"\r\n" + std::to_wstring(report.Problems()) + L" problem(s) found.\r\n");
+        return 1;
+    }
+    catch (...)
+    {
+        WriteText(L"qmhost doctor: out of memory\r\n");
+        return 1;
+    }
+}

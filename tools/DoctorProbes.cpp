@@ -1,0 +1,183 @@
+#include "tools/DoctorProbes.h"
+
+#include "log/LogRecordWriter.h"
+#include "sys/Handle.h"
+
+#include <tlhelp32.h>
+
+#include <algorithm>
+
+namespace
+{
+// More windows of one class than this means the list changed under the walk.
+constexpr int kMaxWindowsOfClass = 64;
+
+std::wstring FileNameOf(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+std::vector<PROCESSENTRY32W> SnapshotProcesses()
+{
+    std::vector<PROCESSENTRY32W> processes;
+    // A snapshot reports failure with INVALID_HANDLE_VALUE and is closed with CloseHandle.
+    CQMFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        return processes;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry))
+        processes.push_back(entry);
+    return processes;
+}
+
+// The full image path; the snapshot's file name when the process refuses the query.
+std::wstring ImageOf(DWORD processId, const std::wstring& snapshotName)
+{
+    CQMKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    wchar_t path[MAX_PATH * 2] = {};
+    DWORD length = MAX_PATH * 2;
+    if (process && ::QueryFullProcessImageNameW(process.Get(), 0, path, &length))
+        return path;
+    return snapshotName;
+}
+
+std::wstring Utf8ToWide(const std::string& bytes)
+{
+    if (bytes.empty())
+        return std::wstring();
+    int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring text(static_cast<size_t>(std::max(length, 0)), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
+    return text;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    CQMFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > 64 * 1024 * 1024)
+        return std::string();
+    std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+    DWORD read = 0;
+    if (!bytes.empty() && !::ReadFile(file.Get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr))
+        read = 0;
+    bytes.resize(read);
+    return bytes;
+}
+
+std::vector<std::wstring> SplitLines(std::string bytes)
+{
+    if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+        bytes.erase(0, 3);
+    std::vector<std::wstring> lines;
+    size_t at = 0;
+    while (at < bytes.size())
+    {
+        size_t end = bytes.find('\n', at);
+        std::string line = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(Utf8ToWide(line));
+        if (end == std::string::npos)
+            break;
+        at = end + 1;
+    }
+    return lines;
+}
+} // namespace
+
+DWORD ProbeFolderWritable(const std::wstring& folder)
+{
+    std::wstring probe = folder + L"\\qmhost_doctor_" + std::to_wstring(::GetCurrentProcessId()) + L".probe";
+    {
+        CQMFileHandle file(
+            ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+        if (!file)
+            return ::GetLastError();
+    }
+    // The updater and the module delete documents here, so deleting is part of being writable.
+    return ::DeleteFileW(probe.c_str()) ? ERROR_SUCCESS : ::GetLastError();
+}
+
+DWORD ProbeFileAppendable(const std::wstring& path)
+{
+    CQMFileHandle file = OpenLogFileForAppend(path, OPEN_EXISTING);
+    return file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+bool IsMutexHeld(const std::wstring& name)
+{
+    CQMKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+    return mutex || ::GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass)
+{
+    std::vector<QMProcessInfo> owners;
+    std::vector<PROCESSENTRY32W> processes = SnapshotProcesses();
+    HWND window = nullptr;
+    for (int i = 0; i < kMaxWindowsOfClass; ++i)
+    {
+        // Message-only windows are found only below HWND_MESSAGE on Windows.
+        window = ::FindWindowExW(HWND_MESSAGE, window, windowClass.c_str(), nullptr);
+        if (window == nullptr)
+            break;
+        DWORD processId = 0;
+        if (::GetWindowThreadProcessId(window, &processId) == 0)
+            continue;
+        bool known = std::any_of(owners.begin(), owners.end(),
+                                 [processId](const QMProcessInfo& owner) { return owner.m_nId == processId; });
+        if (known)
+            continue;
+        std::wstring snapshotName;
+        for (const PROCESSENTRY32W& entry : processes)
+            if (entry.th32ProcessID == processId)
+                snapshotName = entry.szExeFile;
+        owners.push_back({processId, ImageOf(processId, snapshotName)});
+    }
+    return owners;
+}
+
+std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath)
+{
+    std::vector<QMProcessInfo> found;
+    std::wstring fileName = FileNameOf(imagePath);
+    for (const PROCESSENTRY32W& entry : SnapshotProcesses())
+    {
+        if (_wcsicmp(FileNameOf(entry.szExeFile).c_str(), fileName.c_str()) == 0)
+            found.push_back({entry.th32ProcessID, ImageOf(entry.th32ProcessID, entry.szExeFile)});
+    }
+    return found;
+}
+
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW data = {};
+    CQMFindHandle find(::FindFirstFileW((folder + L"\\" + pattern).c_str(), &data));
+    if (!find)
+        return names;
+    do
+    {
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(data.cFileName);
+    } while (::FindNextFileW(find.Get(), &data));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<std::wstring> ReadLastLines(const std::vector<std::wstring>& paths, size_t count)
+{
+    std::vector<std::wstring> last;
+    for (auto path = paths.rbegin(); path != paths.rend() && last.size() < count; ++path)
+    {
+        std::vector<std::wstring> lines = SplitLines(ReadBytes(*path));
+        size_t take = std::min(count - last.size(), lines.size());
+        last.insert(last.begin(), lines.end() - static_cast<std::ptrdiff_t>(take), lines.end());
+    }
+    return last;
+}

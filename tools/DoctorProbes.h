@@ -1,0 +1,40 @@
+#pragma once
+// What qmhost doctor looks at on a machine. Every probe only looks: it writes no log record,
+// takes no mutex and leaves no file behind. Paths are in platform ("\") form.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// ERROR_SUCCESS when a new file can be created in the folder and deleted again, otherwise
+// the platform's error of the step that failed.
+DWORD ProbeFolderWritable(const std::wstring& folder);
+
+// ERROR_SUCCESS when the existing file opens for appending, otherwise the platform's error.
+// Nothing is written, and a missing file is not created.
+DWORD ProbeFileAppendable(const std::wstring& path);
+
+// True when the named mutex exists. It is opened for SYNCHRONIZE only and never waited on,
+// so it is never owned; access denied means it exists (another account or integrity level).
+bool IsMutexHeld(const std::wstring& name);
+
+struct QMProcessInfo
+{
+    DWORD m_nId;
+    std::wstring m_strImage; // full image path when it can be read, else the file name, else empty
+};
+
+// The processes that own a message-only window of the class, each once.
+std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass);
+
+// The running processes whose image has the file name of imagePath (letter case ignored):
+// a snapshot names images by file name only.
+std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath);
+
+// Names of the files (not folders) matching the pattern in the folder, by code units.
+std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern);
+
+// The last count lines of the UTF-8 files taken as one text in the given order, without
+// byte-order marks and line ends.
+std::vector<std::wstring> ReadLastLines(const std::vector<std::wstring>& paths, size_t count);
