@@ -44,6 +44,9 @@ TEST_F(ResourcesTest, CarriesTheCommonControlsManifest)
     std::string xml(text, ::SizeofResource(m_hModule, manifest));
     EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\""), std::string::npos);
     EXPECT_NE(xml.find("version=\"6.0.0.0\""), std::string::npos);
+    // A dependency of another architecture would not activate, and the dialog would lose its look.
+    EXPECT_NE(xml.find(sizeof(void*) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\""),
+              std::string::npos);
 }
 
 TEST(ModuleVersion, FileVersionStringIsTheReleaseNumber)
