@@ -45,6 +45,7 @@ struct QMProgressData
 };
 
 static_assert(sizeof(QMProgressData) == 552, "the record is 552 bytes on both sides");
+static_assert(offsetof(QMProgressData, m_szComponentId) == 8, "record layout: a 4-byte window field on x64 too");
 static_assert(offsetof(QMProgressData, m_nBytesTotal) == 520, "record layout");
 static_assert(offsetof(QMProgressData, m_nItemsTotal) == 536, "record layout");
 static_assert(offsetof(QMProgressData, m_nCode) == 544, "record layout");
