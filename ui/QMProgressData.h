@@ -52,6 +52,7 @@ static_assert(offsetof(QMProgressData, m_nCode) == 544, "record layout");
 
 inline HWND UpdaterWindowOf(const QMProgressData& record)
 {
-    // Window handles are 32-bit values across processes of either bitness.
-    return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(record.m_hUpdaterWnd));
+    // Window handles are 32-bit values across processes of either bitness; a 64-bit process
+    // widens one by sign extension, as Windows documents for handles shared with 32-bit code.
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<std::int32_t>(record.m_hUpdaterWnd)));
 }
