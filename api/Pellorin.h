@@ -1,7 +1,8 @@
 /*
  * Pellorin.dll: in-process client of the Quelmar update service.
  *
- * Link by name or ordinal (LaunchCheck @1 ... SupportComponentsManagement @6).
+ * Link by name or ordinal (LaunchCheck @1 ... SupportComponentsManagement @6), or through
+ * the import libraries of the kit (Pellorin.lib for MSVC, libPellorin.dll.a for MinGW).
  * Every function blocks the calling thread until its work is done and must be
  * called from the host's own thread; strings are NUL-terminated UTF-16 and are
  * copied on entry, nothing of the host's memory is kept after return.
@@ -9,6 +10,10 @@
  */
 #ifndef PELLORIN_H
 #define PELLORIN_H
+
+#ifndef __cplusplus
+#include <stddef.h> /* wchar_t */
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,6 +28,7 @@ typedef _Bool QMBool;
 typedef unsigned char QMBool;
 #endif
 
+/* 32-bit: the calling conventions differ per function. x64 has only one. */
 #if defined(_WIN32) && !defined(_WIN64)
 #define QM_STDCALL __stdcall
 #define QM_CDECL __cdecl

@@ -1,6 +1,7 @@
 #include "bridge/VestabelLocation.h"
 
 #include "sys/Handle.h"
+#include "sys/RegistryView.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -9,9 +10,9 @@
 
 std::wstring GetVestabelExePath()
 {
-    // No view flag: a 32-bit module reads the 32-bit view, where its installer registered it.
     CQMRegKey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVestabelInstallKey, 0, KEY_READ, key.Put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVestabelInstallKey, 0, KEY_READ | kServiceRegistryView, key.Put()) !=
+        ERROR_SUCCESS)
         return std::wstring();
 
     DWORD bytes = 0;

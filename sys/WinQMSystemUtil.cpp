@@ -2,6 +2,7 @@
 
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
+#include "sys/RegistryView.h"
 #include "sys/SessionUser.h"
 #include "sys/ThreadTable.h"
 
@@ -171,7 +172,8 @@ std::wstring CWinQMSystemUtil::GetInstVersionForUI(const std::wstring& subKey)
 {
     CQMRegKey key;
     std::wstring path = std::wstring(kInstVersionKeyPrefix) + subKey;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WRITE, key.Put()) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WRITE | kServiceRegistryView,
+                        key.Put()) != ERROR_SUCCESS)
         return std::wstring();
 
     std::vector<wchar_t> buffer(kInstVersionChars + 1, L'\0'); // one spare unit keeps the text terminated

@@ -181,8 +181,9 @@ static QMBool QM_STDCALL ShowProgress(int type, int percent, const wchar_t* comp
 static int RegisterUpdater(const wchar_t* path)
 {
     HKEY key;
+    /* Where the 32-bit service registers itself, whichever bitness this host has. */
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
-                              NULL, 0, KEY_SET_VALUE, NULL, &key, NULL);
+                              NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL);
     if (rc != ERROR_SUCCESS)
     {
         fprintf(stderr, "qmhost: cannot register the updater (error %ld; run elevated)\n", rc);

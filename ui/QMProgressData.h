@@ -45,12 +45,14 @@ struct QMProgressData
 };
 
 static_assert(sizeof(QMProgressData) == 552, "the record is 552 bytes on both sides");
+static_assert(offsetof(QMProgressData, m_szComponentId) == 8, "record layout: a 4-byte window field on x64 too");
 static_assert(offsetof(QMProgressData, m_nBytesTotal) == 520, "record layout");
 static_assert(offsetof(QMProgressData, m_nItemsTotal) == 536, "record layout");
 static_assert(offsetof(QMProgressData, m_nCode) == 544, "record layout");
 
 inline HWND UpdaterWindowOf(const QMProgressData& record)
 {
-    // Window handles are 32-bit values across processes of either bitness.
-    return reinterpret_cast<HWND>(static_cast<ULONG_PTR>(record.m_hUpdaterWnd));
+    // Window handles are 32-bit values across processes of either bitness; a 64-bit process
+    // widens one by sign extension, as Windows documents for handles shared with 32-bit code.
+    return reinterpret_cast<HWND>(static_cast<LONG_PTR>(static_cast<std::int32_t>(record.m_hUpdaterWnd)));
 }

@@ -26,9 +26,16 @@ static void Check(int ok, const char* what)
     }
 }
 
+#if defined(__i386__)
 /* The stack pointer is read around each call: a callee that pops the wrong
    number of argument bytes leaves it changed. */
 #define READ_ESP(var) __asm__ volatile("movl %%esp, %0" : "=r"(var))
+#define CHECK_STACK(before, after, what) Check((before) == (after), what)
+#else
+/* x64 has a single calling convention in which the caller owns the stack. */
+#define READ_ESP(var) ((var) = 0)
+#define CHECK_STACK(before, after, what) ((void)(before), (void)(after))
+#endif
 
 static int LogFolderContains(const char* needle)
 {
@@ -85,7 +92,7 @@ int wmain(void)
     int state, result, i;
 
     /* The results below are those of a machine without the service. */
-    RegDeleteKeyW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install");
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", KEY_WOW64_32KEY, 0);
     if (module == NULL)
     {
         printf("FAILED: cannot load Pellorin.dll (%lu)\n0 passed, 1 failed\n", GetLastError());
@@ -114,38 +121,38 @@ int wmain(void)
     READ_ESP(espBefore);
     flag = launchCheck(L"CApp", &state);
     READ_ESP(espAfter);
-    Check(espBefore == espAfter, "LaunchCheck removes its 8 argument bytes");
+    CHECK_STACK(espBefore, espAfter, "LaunchCheck removes its 8 argument bytes");
     Check(flag == 0, "LaunchCheck returns byte 0 without an updater");
     Check(state == 1, "LaunchCheck leaves state as set");
 
     READ_ESP(espBefore);
     flag = isSupport();
     READ_ESP(espAfter);
-    Check(espBefore == espAfter, "IsSupportQuelmar leaves the stack to the caller");
+    CHECK_STACK(espBefore, espAfter, "IsSupportQuelmar leaves the stack to the caller");
     Check(flag == 0, "IsSupportQuelmar returns byte 0 without an updater");
 
     READ_ESP(espBefore);
     result = update(L"CApp", L"C:/cal.xml", L"plugin", NULL);
     READ_ESP(espAfter);
-    Check(espBefore == espAfter, "UpdateComponents removes its 16 argument bytes");
+    CHECK_STACK(espBefore, espAfter, "UpdateComponents removes its 16 argument bytes");
     Check(result == QM_UPDATE_NOT_SUPPORTED, "UpdateComponents returns 100");
 
     READ_ESP(espBefore);
     result = installed(L"CApp", L"C:/cin.xml", L"plugin");
     READ_ESP(espAfter);
-    Check(espBefore == espAfter, "GetInstalledComponentList removes its 12 argument bytes");
+    CHECK_STACK(espBefore, espAfter, "GetInstalledComponentList removes its 12 argument bytes");
     Check(result == QM_LIST_NOT_SUPPORTED, "GetInstalledComponentList returns 16");
 
     READ_ESP(espBefore);
     result = latest(L"C:/cla.xml", L"plugin", L"3.0");
     READ_ESP(espAfter);
-    Check(espBefore == espAfter, "GetLatestComponentList removes its 12 argument bytes");
+    CHECK_STACK(espBefore, espAfter, "GetLatestComponentList removes its 12 argument bytes");
     Check(result == QM_LIST_NOT_SUPPORTED, "GetLatestComponentList returns 16");
 
     READ_ESP(espBefore);
     result = management();
     READ_ESP(espAfter);
-    Check(espBefore == espAfter, "SupportComponentsManagement leaves the stack to the caller");
+    CHECK_STACK(espBefore, espAfter, "SupportComponentsManagement leaves the stack to the caller");
     Check(result == QM_MANAGEMENT_NOT_SUPPORTED, "SupportComponentsManagement returns 300");
 
     Check(LogFolderContains("PL,API_CALL,GetLastComponentList,C:/cla.xml,plugin,3.0\r\n"),

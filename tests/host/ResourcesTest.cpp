@@ -44,6 +44,9 @@ TEST_F(ResourcesTest, CarriesTheCommonControlsManifest)
     std::string xml(text, ::SizeofResource(m_hModule, manifest));
     EXPECT_NE(xml.find("name=\"Microsoft.Windows.Common-Controls\""), std::string::npos);
     EXPECT_NE(xml.find("version=\"6.0.0.0\""), std::string::npos);
+    // A dependency of another architecture would not activate, and the dialog would lose its look.
+    EXPECT_NE(xml.find(sizeof(void*) == 8 ? "processorArchitecture=\"amd64\"" : "processorArchitecture=\"x86\""),
+              std::string::npos);
 }
 
 TEST(ModuleVersion, FileVersionStringIsTheReleaseNumber)
@@ -67,6 +70,12 @@ TEST(ModuleVersion, FileVersionStringIsTheReleaseNumber)
     ASSERT_TRUE(::VerQueryValueW(block.data(), key, reinterpret_cast<void**>(&version), &length));
     EXPECT_EQ(std::wstring(version), L"1, 1, 0, 13");
     EXPECT_EQ(std::wstring(key), L"\\StringFileInfo\\040904e4\\FileVersion");
+
+    // The description tells a 64-bit module from a 32-bit one in the file's properties.
+    wchar_t* description = nullptr;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\StringFileInfo\\040904e4\\FileDescription",
+                                 reinterpret_cast<void**>(&description), &length));
+    EXPECT_EQ(std::wstring(description).find(L"(64-bit)") != std::wstring::npos, sizeof(void*) == 8) << description;
 }
 
 // Reads an extended dialog template as the dialog manager does.

@@ -111,4 +111,20 @@ TEST_F(SupportProbeTest, RegistrationChangesTakeEffectAtTheNextCall)
     EXPECT_EQ(m_module.m_pfnSupportComponentsManagement(), QM_MANAGEMENT_NOT_SUPPORTED);
     EXPECT_FALSE(m_module.m_pfnIsSupportQuelmar());
 }
+
+// The service is 32-bit and registers in the 32-bit view; a 64-bit host's module must find it there
+// and nowhere else. A 32-bit Windows (or Wine's win32 prefix) has a single view.
+TEST_F(SupportProbeTest, UpdaterIsReadFromTheServicesRegistryView)
+{
+    BOOL wow64 = FALSE;
+    ::IsWow64Process(::GetCurrentProcess(), &wow64);
+    if (sizeof(void*) == 4 && !wow64)
+        GTEST_SKIP() << "a 32-bit system has no separate 64-bit registry view";
+
+    ASSERT_TRUE(m_registration.SetPathIn64BitView(BinFolder() + L"qm_ver_1_1_0_13.exe"));
+    EXPECT_EQ(m_module.m_pfnSupportComponentsManagement(), QM_MANAGEMENT_NOT_SUPPORTED);
+    ASSERT_TRUE(m_registration.SetPath(BinFolder() + L"qm_ver_1_0_9_99.exe"));
+    EXPECT_EQ(m_module.m_pfnSupportComponentsManagement(), QM_MANAGEMENT_UPDATER_TOO_OLD);
+    EXPECT_TRUE(m_module.m_pfnIsSupportQuelmar());
+}
 } // namespace

@@ -16,6 +16,8 @@ public:
 
     // Stores the path as REG_SZ with its terminating NUL.
     bool SetPath(const std::wstring& path);
+    // Stores the path in the 64-bit view, where the 32-bit service never registers.
+    bool SetPathIn64BitView(const std::wstring& path);
     // Stores exactly these bytes with this type.
     bool SetRaw(const void* data, DWORD bytes, DWORD type);
     // Removes the value but keeps the key.
