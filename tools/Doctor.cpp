@@ -24,8 +24,8 @@ namespace
 constexpr size_t kLastRecordCount = 10;
 constexpr size_t kVerdictWidth = 9;
 constexpr size_t kSubjectWidth = 13;
-// The registry view this program reads is the one a module of the same width reads.
-constexpr const wchar_t* kHostWidth = sizeof(void*) == 8 ? L"64-bit hosts" : L"32-bit hosts";
+// Modules of both widths read the updater's registration where its 32-bit installer wrote it.
+constexpr const wchar_t* kRegistryView = L"the 32-bit registry view";
 
 std::string WideToUtf8(const std::wstring& text)
 {
@@ -118,15 +118,15 @@ void CheckUpdater(CDoctorReport& report)
     if (path.empty())
     {
         report.Problem(L"updater",
-                       L"not registered for " + std::wstring(kHostWidth) + L" (HKLM\\" + kVestabelInstallKey +
+                       L"not registered in " + std::wstring(kRegistryView) + L" (HKLM\\" + kVestabelInstallKey +
                            L", value \"" + kVestabelPathValue + L"\"): every operation answers not supported",
                        L"install the update service, or register its updater: qmhost register <updaterPath>");
         return;
     }
     if (VestabelExeUsable(path))
-        report.Ok(L"updater", L"registered for " + std::wstring(kHostWidth) + L": " + path);
+        report.Ok(L"updater", L"registered in " + std::wstring(kRegistryView) + L": " + path);
     else
-        report.Problem(L"updater", L"registered for " + std::wstring(kHostWidth) + L", but no file at " + path,
+        report.Problem(L"updater", L"registered in " + std::wstring(kRegistryView) + L", but no file at " + path,
                        L"repair or reinstall the update service, whose registration names a file that is gone");
     CheckVersionGate(report, path);
 }

@@ -19,9 +19,8 @@ const wchar_t kBusyMutex[] = L"Tavrin_Inc_ZL_QM_PL_v1";
 const wchar_t kUIMutex[] = L"Tavrin_Inc_ZL_QM_UI_v1";
 const wchar_t kProgressClass[] = L"Tavrin.ZL.Quelmar.StartPellorin.1.1.0";
 const wchar_t kCurrentLogFile[] = L"Tavrin_ACT_SERVICELOG_tmp.txt";
-// The doctor reads the registry view of its own width, as a module of that width does.
-const std::wstring kRegistered =
-    std::wstring(L"registered for ") + (sizeof(void*) == 8 ? L"64" : L"32") + L"-bit hosts";
+// The doctor reads the registration where modules of either width read it.
+const std::wstring kRegistered = L"registered in the 32-bit registry view";
 
 struct DoctorRun
 {
