@@ -305,7 +305,7 @@ TEST_F(XMLParserSaveTest, TargetIsNeverSeenPartlyWritten)
     const unsigned long long written = ReadFileBytes(path).size();
     ASSERT_GT(written, old.size());
     for (unsigned long long size : sizes)
-        EXPECT_TRUE(size == old.size() || size == written) << size;
+        EXPECT_TRUE(size == old.size() || size == written) << size << " " << written;
     EXPECT_EQ(DescribeTree(LoadFileForTest(path).get()), DescribeTree(document.get()));
 }
 
