@@ -33,7 +33,6 @@ constexpr double kMaxOverDirectRun = 1.10;
 constexpr int kWarmups = 3;
 constexpr int kRuns = 30;
 
-const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMListBench";
 const wchar_t kComponentType[] = L"plugin";
@@ -124,13 +123,9 @@ Split MeasureSplit(const std::wstring& listPath, const std::string& resultBytes)
 
 int main()
 {
-    std::wstring bin = ExeFolder();
-    std::wstring exePath = bin + L"VestabelStandIn.exe";
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"qm_list_bench_" + std::to_wstring(::GetCurrentProcessId());
+    std::wstring exePath = StandInPath();
+    std::wstring folder = CreateBenchFolder(L"qm_list_bench");
     std::wstring recordFolder = folder + L"\\runs";
-    ::CreateDirectoryW(folder.c_str(), nullptr);
     ::CreateDirectoryW(recordFolder.c_str(), nullptr);
     std::wstring scenarioPath = folder + L"\\scenario.txt";
     std::wstring listPath = folder + L"\\installed.xml";
@@ -138,14 +133,10 @@ int main()
     int rc = 1;
     std::wstring workFolder;
     {
-        CRegistration registration(exePath);
-        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
-        HMODULE module = ::LoadLibraryW((bin + L"Pellorin.dll").c_str());
-        auto getList = module ? reinterpret_cast<PFN_GetInstalledComponentList>(
-                                    reinterpret_cast<void*>(::GetProcAddress(module, "GetInstalledComponentList")))
-                              : nullptr;
-        if (!registration.IsSet() || getList == nullptr)
-            fprintf(stderr, "setup failed (registration %d, module %p)\n", registration.IsSet(), (void*)module);
+        CStandInHost host(scenarioPath);
+        auto getList = ModuleExport<PFN_GetInstalledComponentList>(host.Module(), "GetInstalledComponentList");
+        if (!host.IsRegistered() || getList == nullptr)
+            fprintf(stderr, "setup failed (registration %d, module %p)\n", host.IsRegistered(), (void*)host.Module());
         else
         {
             // One recorded call gives the request document exactly as the module writes it.
@@ -217,9 +208,6 @@ int main()
                 rc = met ? 0 : 1;
             }
         }
-        if (module != nullptr)
-            ::FreeLibrary(module);
-        ::SetEnvironmentVariableW(kScenarioVariable, nullptr);
     }
 
     // Our request documents (the module leaves them in its work folder), the recorded run, the list.

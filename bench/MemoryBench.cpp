@@ -24,7 +24,6 @@ constexpr int kCalls = 10;
 // leak (one leaked list would be tens of MB).
 constexpr double kMaxGrowthMB = 4.0;
 
-const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMMemoryBench";
 
@@ -56,28 +55,19 @@ double PrivateMB()
 
 int main()
 {
-    std::wstring bin = ExeFolder();
-    std::wstring exePath = bin + L"VestabelStandIn.exe";
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"qm_memory_bench_" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring folder = CreateBenchFolder(L"qm_memory_bench");
     std::wstring scenarioPath = folder + L"\\scenario.txt";
     std::wstring actionListPath = folder + L"\\actionlist.xml";
-    std::wstring workFolder = std::wstring(temp) + L"Tavrin_Inc_ZL\\Vestabel";
+    std::wstring workFolder = StandInWorkFolder();
 
     int rc = 1;
     {
-        CRegistration registration(exePath);
-        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
+        CStandInHost host(scenarioPath);
         // A few records that set results, then a finish that sets every one: both kinds of save.
         bool ready = WriteBytes(scenarioPath, "progress=4,C00001,0,0,1,1,7;5,C49999,0,0,1,1,3\nfinish_code=0\n") &&
                      WriteBytes(actionListPath, ActionListText());
-        HMODULE module = ::LoadLibraryW((bin + L"Pellorin.dll").c_str());
-        auto update = module ? reinterpret_cast<PFN_UpdateComponents>(
-                                   reinterpret_cast<void*>(::GetProcAddress(module, "UpdateComponents")))
-                             : nullptr;
-        if (!ready || !registration.IsSet() || update == nullptr)
+        auto update = ModuleExport<PFN_UpdateComponents>(host.Module(), "UpdateComponents");
+        if (!ready || !host.IsRegistered() || update == nullptr)
             fprintf(stderr, "setup failed\n");
         else
         {
@@ -102,9 +92,6 @@ int main()
                 fprintf(stderr, "some calls failed\n");
             rc = met ? 0 : 1;
         }
-        if (module != nullptr)
-            ::FreeLibrary(module);
-        ::SetEnvironmentVariableW(kScenarioVariable, nullptr);
     }
 
     DeleteMatching(workFolder, std::wstring(kAppName) + L"*.xml");

@@ -46,7 +46,6 @@ constexpr int kAloneRepeats = 300;
 constexpr double kFixedUiWaitSeconds = 0.100;
 constexpr int kKeepResultsFinishCode = 14;
 
-const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMProgressBench";
 
@@ -346,33 +345,25 @@ enum Variant
 
 int main()
 {
-    std::wstring bin = ExeFolder();
-    std::wstring exePath = bin + L"VestabelStandIn.exe";
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"qm_progress_bench_" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring exePath = StandInPath();
+    std::wstring folder = CreateBenchFolder(L"qm_progress_bench");
     std::wstring scenarioPath = folder + L"\\scenario.txt";
     std::wstring quietScenarioPath = folder + L"\\scenario_quiet.txt";
     std::wstring actionListPath = folder + L"\\actionlist.xml";
     std::wstring requestPath = folder + L"\\request.xml";
-    std::wstring workFolder = std::wstring(temp) + L"Tavrin_Inc_ZL\\Vestabel";
+    std::wstring workFolder = StandInWorkFolder();
 
     std::vector<ProgressRecord> records = MakeRecords();
     std::string actionList = ActionListText();
     int rc = 1;
     {
-        CRegistration registration(exePath);
-        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
+        CStandInHost host(scenarioPath);
         bool ready = WriteBytes(scenarioPath, ScenarioText(records)) &&
                      WriteBytes(quietScenarioPath, ScenarioText(MakeQuietRecords())) &&
                      WriteBytes(requestPath, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<AppName ActionListXMLPath=\"" +
                                                  Narrow(actionListPath) + "\">" + Narrow(kAppName) + "</AppName>\r\n");
-        HMODULE module = ::LoadLibraryW((bin + L"Pellorin.dll").c_str());
-        auto update = module ? reinterpret_cast<PFN_UpdateComponents>(
-                                   reinterpret_cast<void*>(::GetProcAddress(module, "UpdateComponents")))
-                             : nullptr;
-        if (!ready || !registration.IsSet() || update == nullptr)
+        auto update = ModuleExport<PFN_UpdateComponents>(host.Module(), "UpdateComponents");
+        if (!ready || !host.IsRegistered() || update == nullptr)
             fprintf(stderr, "setup failed\n");
         else
         {
@@ -391,9 +382,9 @@ int main()
                         t = RunThroughModule(update, actionListPath, actionList);
                     else if (variant == kModuleQuiet)
                     {
-                        ::SetEnvironmentVariableW(kScenarioVariable, quietScenarioPath.c_str());
+                        ::SetEnvironmentVariableW(kStandInScenarioVariable, quietScenarioPath.c_str());
                         t = RunThroughModule(update, actionListPath, actionList);
-                        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
+                        ::SetEnvironmentVariableW(kStandInScenarioVariable, scenarioPath.c_str());
                     }
                     else
                     {
@@ -456,9 +447,6 @@ int main()
                 fprintf(stderr, "some runs failed\n");
             rc = met ? 0 : 1;
         }
-        if (module != nullptr)
-            ::FreeLibrary(module);
-        ::SetEnvironmentVariableW(kScenarioVariable, nullptr);
     }
 
     // Our request documents (the module leaves them in its work folder) and our own files.
