@@ -10,10 +10,12 @@
 #define QM_IMPORT
 #include "api/Pellorin.h"
 
+#include "actionlist/QMActionListXML.h"
 #include "log/LogFolderScope.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ComHandle.h"
 #include "sys/PathUtil.h"
 #include "ui/QMProgressData.h"
 
@@ -41,6 +43,7 @@ constexpr int kRecords = 5000;
 constexpr int kWarmups = 1;
 constexpr int kRuns = 5;
 constexpr int kAloneRepeats = 300;
+constexpr int kEndRepeats = 3;
 // UpdateComponents sleeps one round of its wait for the updater's user interface even when
 // none is left (kUiWaitRoundMs in the update operation).
 constexpr double kFixedUiWaitSeconds = 0.100;
@@ -306,11 +309,13 @@ struct Alone
     double append = 0;
     double recordOutsideCall = 0;
     double recordInCall = 0;
+    double listSave = 0;
+    double archive = 0;
 };
 
 // Parts of one logged record timed alone, outside any progress run, for comparison with the
 // same parts in place.
-Alone MeasureAlone()
+Alone MeasureAlone(const std::wstring& actionListPath, int loggedRecords)
 {
     Alone alone;
     auto writeRecord = [] {
@@ -322,6 +327,21 @@ Alone MeasureAlone()
     std::wstring current = GetCallLogLocation()->m_strCurrentFile;
     alone.append = MedianOf(kAloneRepeats, [&] { AppendLogRecord(current, kSampleLine); });
     alone.recordInCall = MedianOf(kAloneRepeats, writeRecord);
+
+    // The two steps of the call's end that grow with the run: the finish record's save of the
+    // list, and the archive step of the log the run wrote.
+    CQMComInit com = InitializeComForThread();
+    CQMActionListXML list;
+    list.Load(actionListPath);
+    alone.listSave = MedianOf(kEndRepeats, [&] { list.Save(actionListPath.c_str()); });
+    std::vector<double> archives;
+    for (int i = 0; i < kEndRepeats; ++i)
+    {
+        for (int record = 0; record < loggedRecords; ++record)
+            writeRecord();
+        archives.push_back(MedianOf(1, [] { ArchiveServiceLog(); }));
+    }
+    alone.archive = Median(archives);
     return alone;
 }
 
@@ -403,7 +423,7 @@ int main()
                         bareEnd.push_back(t.lastRecordToEnd);
                 }
             }
-            Alone alone = MeasureAlone();
+            Alone alone = MeasureAlone(actionListPath, LoggedRecordCount(records));
 
             double m[kVariantCount];
             for (int v = 0; v < kVariantCount; ++v)
@@ -421,6 +441,9 @@ int main()
                          " ms") && met;
             met = met && ok;
             printf("   (B: last record to the updater's end              %9.2f ms)\n", Median(bareEnd) * 1e3);
+            printf("   parts of the end, alone: the list's save %.1f ms, the log's archive step %.1f ms; the rest\n"
+                   "   is the updater's exit, the worker's end and the exit record\n",
+                   alone.listSave * 1e3, alone.archive * 1e3);
 
             // Every part is a difference of two runs of the same records, so the parts are what
             // they cost in place and add up to A.
