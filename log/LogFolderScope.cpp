@@ -7,7 +7,7 @@
 namespace
 {
 // A plain pointer: no work at thread exit, and a thread that never entered a call sees null.
-thread_local const QMLogLocation* t_pCallLocation = nullptr;
+thread_local CQMLogFolderScope* t_pCallScope = nullptr;
 } // namespace
 
 QMLogLocation ResolveLogLocation()
@@ -18,17 +18,27 @@ QMLogLocation ResolveLogLocation()
     return location;
 }
 
-CQMLogFolderScope::CQMLogFolderScope() : m_location(ResolveLogLocation()), m_pOuter(t_pCallLocation)
+CQMLogFolderScope::CQMLogFolderScope() noexcept : m_pOuter(t_pCallScope)
 {
-    t_pCallLocation = &m_location;
+    t_pCallScope = this;
 }
 
 CQMLogFolderScope::~CQMLogFolderScope()
 {
-    t_pCallLocation = m_pOuter;
+    t_pCallScope = m_pOuter;
+}
+
+const QMLogLocation& CQMLogFolderScope::Location()
+{
+    if (!m_bResolved)
+    {
+        m_location = ResolveLogLocation();
+        m_bResolved = true;
+    }
+    return m_location;
 }
 
 const QMLogLocation* GetCallLogLocation()
 {
-    return t_pCallLocation;
+    return t_pCallScope != nullptr ? &t_pCallScope->Location() : nullptr;
 }
