@@ -64,9 +64,11 @@ void CQMActionListXML::ParseComponents(CXMLNode* root)
 {
     std::vector<QMComponentRecord> components;
     std::unordered_map<std::wstring, size_t> firstByID;
+    std::vector<size_t> firstOfEachID;
     const int count = root != nullptr ? root->GetChildCount() : 0;
     components.reserve(count);
     firstByID.reserve(count);
+    firstOfEachID.reserve(count);
     for (int i = 0; i < count; ++i)
     {
         const CXMLElement* element = dynamic_cast<const CXMLElement*>(root->GetChild(i));
@@ -77,11 +79,13 @@ void CQMActionListXML::ParseComponents(CXMLNode* root)
             record[field] = AttributeValue(*element, kFieldNames[field]);
         if (record[QM_COMPONENT_ID].empty() || record[QM_COMPONENT_ACTION].empty())
             continue;
-        firstByID.emplace(record[QM_COMPONENT_ID], components.size());
+        if (firstByID.emplace(record[QM_COMPONENT_ID], components.size()).second)
+            firstOfEachID.push_back(components.size());
         components.push_back(std::move(record));
     }
     m_vecComponents.swap(components);
     m_mapFirstByID.swap(firstByID);
+    m_vecFirstOfEachID.swap(firstOfEachID);
 }
 
 CXMLDocument* CQMActionListXML::CreateDocument() const
@@ -127,6 +131,17 @@ void CQMActionListXML::SetResult(const std::wstring& id, const std::wstring& res
         m_vecComponents[first->second][QM_COMPONENT_RESULT] = result;
         return true;
     });
+}
+
+void CQMActionListXML::SetEveryResult(const std::wstring& result)
+{
+    for (size_t first : m_vecFirstOfEachID)
+    {
+        ValueOrFailure(false, [&] {
+            m_vecComponents[first][QM_COMPONENT_RESULT] = result;
+            return true;
+        });
+    }
 }
 
 std::vector<std::wstring> CQMActionListXML::GetComponentIDs() const

@@ -53,6 +53,8 @@ public:
     int Save(const wchar_t* path) const;
     // Sets "Result" of the first component with this ID (exact comparison); no such ID, no change.
     void SetResult(const std::wstring& id, const std::wstring& result);
+    // SetResult of every ID in the list, without copying the IDs: each first component of an ID.
+    void SetEveryResult(const std::wstring& result);
     // "ID" of every component in order, duplicates included.
     std::vector<std::wstring> GetComponentIDs() const;
 
@@ -69,4 +71,6 @@ public:
 private:
     // Position of the first component of each ID, so that setting every result stays linear.
     std::unordered_map<std::wstring, size_t> m_mapFirstByID;
+    // The same positions in list order, for passes over every ID that stay in step with memory.
+    std::vector<size_t> m_vecFirstOfEachID;
 };

@@ -3,6 +3,7 @@
 // These functions may throw (exhausted memory); the exports catch everything.
 
 #include "api/Pellorin.h"
+#include "log/LogFolderScope.h"
 
 #include <string>
 
@@ -25,12 +26,14 @@ int FrameGetInstalledComponentList(const wchar_t* appName, const wchar_t* listPa
 int FrameGetLatestComponentList(const wchar_t* listPath, const wchar_t* componentType, const wchar_t* version);
 int FrameSupportComponentsManagement();
 
-// Runs an export's frame; any exception becomes the export's not-supported result.
+// Runs an export's frame with the log folder resolved once for the call's records; any
+// exception becomes the export's not-supported result.
 template <class R, class Frame>
 R CallGuarded(R notSupported, Frame&& frame) noexcept
 {
     try
     {
+        CQMLogFolderScope logFolder;
         return frame();
     }
     catch (...)

@@ -50,6 +50,32 @@ std::wstring ExeFolder()
     return path.erase(path.rfind(L'\\') + 1);
 }
 
+std::wstring CreateBenchFolder(const std::wstring& stem)
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + stem + L"_" + std::to_wstring(::GetCurrentProcessId());
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::wstring StandInPath()
+{
+    return ExeFolder() + L"VestabelStandIn.exe";
+}
+
+std::wstring StandInWorkFolder()
+{
+    wchar_t temp[MAX_PATH] = {};
+    ::GetTempPathW(MAX_PATH, temp);
+    return std::wstring(temp) + L"Tavrin_Inc_ZL\\Vestabel";
+}
+
+HMODULE LoadPellorin()
+{
+    return ::LoadLibraryW((ExeFolder() + L"Pellorin.dll").c_str());
+}
+
 bool WriteBytes(const std::wstring& path, const std::string& bytes)
 {
     HANDLE file = ::CreateFileW(Backslashed(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -157,3 +183,16 @@ bool CRegistration::Set(const std::wstring& path)
     return rc == ERROR_SUCCESS;
 }
 
+
+CStandInHost::CStandInHost(const std::wstring& scenarioPath) : m_registration(StandInPath())
+{
+    ::SetEnvironmentVariableW(kStandInScenarioVariable, scenarioPath.c_str());
+    m_hModule = LoadPellorin();
+}
+
+CStandInHost::~CStandInHost()
+{
+    if (m_hModule != nullptr)
+        ::FreeLibrary(m_hModule);
+    ::SetEnvironmentVariableW(kStandInScenarioVariable, nullptr);
+}

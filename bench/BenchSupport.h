@@ -22,6 +22,24 @@ std::wstring FromUtf8(const std::string& text);
 // Deletes the files matching pattern in folder (both "\\" form); returns how many went.
 int DeleteMatching(const std::wstring& folder, const std::wstring& pattern);
 
+// The variable through which the stand-in updater finds its scenario file.
+constexpr const wchar_t kStandInScenarioVariable[] = L"QM_STANDIN_SCENARIO";
+// A new folder "<temp>\\<stem>_<process id>", "\\" form; the caller removes it.
+std::wstring CreateBenchFolder(const std::wstring& stem);
+// The stand-in updater beside this program, "\\" form.
+std::wstring StandInPath();
+// The work folder in which the module leaves its request documents, "\\" form.
+std::wstring StandInWorkFolder();
+// Pellorin.dll beside this program, loaded as a host loads it; null when it cannot be.
+HMODULE LoadPellorin();
+// An export of the module as the host's function type; null when missing.
+template <class PFN>
+PFN ModuleExport(HMODULE module, const char* name)
+{
+    return module != nullptr ? reinterpret_cast<PFN>(reinterpret_cast<void*>(::GetProcAddress(module, name)))
+                             : nullptr;
+}
+
 // The updater registration the module looks for, put back as it was at the end.
 class CRegistration
 {
@@ -39,4 +57,21 @@ private:
     bool m_bValueExisted = false;
     bool m_bSet = false;
     std::wstring m_strPrevious;
+};
+
+// The module loaded as a host loads it, with the stand-in registered as the updater and
+// reading its scenario from scenarioPath; all of it undone at the end.
+class CStandInHost
+{
+public:
+    explicit CStandInHost(const std::wstring& scenarioPath);
+    ~CStandInHost();
+    CStandInHost(const CStandInHost&) = delete;
+    CStandInHost& operator=(const CStandInHost&) = delete;
+    bool IsRegistered() const { return m_registration.IsSet(); }
+    HMODULE Module() const { return m_hModule; }
+
+private:
+    CRegistration m_registration;
+    HMODULE m_hModule = nullptr;
 };

@@ -2,17 +2,22 @@
 // stand-in updater sends 5,000 progress records, against the same stand-in sending the same
 // records to a bare window of this program that only counts them. The per-record figure is
 // taken between the first and the last record, so the process start and the scenario's
-// parsing stay out of it. When the ratio misses, the module's per-record cost is split into
-// its service-log parts, timed with the log's own code. Also times the call's end: from the
-// last record to the return, less the fixed wait for the updater's user interface.
-// Prints medians and ratios; exits with 1 when the target is missed.
+// parsing stay out of it. The per-record cost is split into parts measured in place: more
+// runs of the same records, to the module with records that log nothing, and to the bare
+// window doing one part of the logging (the append, or the whole record) for the records the
+// module logs; the differences between runs add up to the whole. Also times the call's end:
+// from the last record to the return, less the fixed wait for the updater's user interface.
+// Prints medians and ratios; exits with 1 when a target is missed.
 
 #define QM_IMPORT
 #include "api/Pellorin.h"
 
+#include "actionlist/QMActionListXML.h"
+#include "log/LogFolderScope.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ComHandle.h"
 #include "sys/PathUtil.h"
 #include "ui/QMProgressData.h"
 
@@ -22,6 +27,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -30,18 +36,21 @@
 namespace
 {
 // The module may spend at most this many times what a bare receiver spends on a record.
-constexpr double kMaxOverBareWindow = 3.0;
+constexpr double kMaxOverBareWindow = 1.5;
+// From the updater's finish record (the bench sees the last progress record just before it)
+// to the return of the call, less the fixed wait for the updater's user interface.
+constexpr double kMaxFinishToReturnMs = 10.0;
 constexpr int kComponents = 1000;
 constexpr int kRecords = 5000;
 constexpr int kWarmups = 1;
 constexpr int kRuns = 5;
-constexpr int kSplitRepeats = 300;
+constexpr int kAloneRepeats = 300;
+constexpr int kEndRepeats = 3;
 // UpdateComponents sleeps one round of its wait for the updater's user interface even when
 // none is left (kUiWaitRoundMs in the update operation).
 constexpr double kFixedUiWaitSeconds = 0.100;
 constexpr int kKeepResultsFinishCode = 14;
 
-const wchar_t kScenarioVariable[] = L"QM_STANDIN_SCENARIO";
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMProgressBench";
 
@@ -163,11 +172,55 @@ QMBool QM_STDCALL CountingCallback(int, int, const wchar_t*, unsigned, unsigned,
     return true;
 }
 
+// What the bare window does for each record besides counting it, for the records the module
+// logs: nothing, or one part of the module's logging, so that the part is timed in place (on
+// the receiving thread, inside the updater's send) rather than alone.
+enum class BarePart
+{
+    None,
+    Append,      // the append of one line to the log's current file
+    WholeRecord, // WriteServiceLog within the scope of a call, as the progress window makes it
+};
+
+BarePart g_barePart = BarePart::None;
+int g_bareLastPercent = 100;
+const std::wstring kSampleLine = L"2024-01-01-00-00-00-000,PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT";
+
+// The module's rule: every record of types 2 to 5, a download when its percentage changes to a multiple of ten.
+bool ModuleLogs(const QMProgressData& record, int& lastPercent)
+{
+    if (record.m_nType != QM_PROGRESS_DOWNLOAD)
+        return true;
+    int percent = record.m_nBytesTotal == 0 ? 0 : static_cast<int>(record.m_nBytesDone * 100 / record.m_nBytesTotal);
+    if (percent == lastPercent)
+        return false;
+    lastPercent = percent;
+    return percent % 10 == 0;
+}
+
+void DoBarePart(const COPYDATASTRUCT* copy)
+{
+    if (g_barePart == BarePart::None || copy->cbData != sizeof(QMProgressData))
+        return;
+    QMProgressData record;
+    memcpy(&record, copy->lpData, sizeof(record));
+    if (record.m_nType == QM_PROGRESS_FINISH || record.m_nType > QM_PROGRESS_ADD || !ModuleLogs(record, g_bareLastPercent))
+        return;
+    if (g_barePart == BarePart::Append)
+    {
+        const QMLogLocation* location = GetCallLogLocation();
+        AppendLogRecord(location->m_strCurrentFile, kSampleLine);
+    }
+    else
+        WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", L"TYPE_EXTRACT"}));
+}
+
 LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_COPYDATA)
     {
         g_windowClock.Tick();
+        DoBarePart(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
@@ -200,9 +253,14 @@ RunTimes RunThroughModule(PFN_UpdateComponents update, const std::wstring& actio
     return times;
 }
 
-RunTimes RunToBareWindow(const std::wstring& exePath, const std::wstring& requestPath)
+RunTimes RunToBareWindow(const std::wstring& exePath, const std::wstring& requestPath, BarePart part)
 {
     RunTimes times;
+    // The parts run as they would inside an exported call: the log folder resolved at its entry.
+    CQMLogFolderScope logFolder;
+    CreateFolderPath(GetCallLogLocation()->m_strFolder);
+    g_barePart = part;
+    g_bareLastPercent = 100;
     HINSTANCE instance = ::GetModuleHandleW(nullptr);
     WNDCLASSW windowClass = {};
     windowClass.lpfnWndProc = CountingWindowProc;
@@ -247,166 +305,178 @@ RunTimes RunToBareWindow(const std::wstring& exePath, const std::wstring& reques
     return times;
 }
 
-struct Split
+struct Alone
 {
     double folder = 0;
-    double createFolder = 0;
     double append = 0;
-    double appendScratch = 0;
-    double wholeRecord = 0;
-    double wholeRecordFirst = 0;
-    double folderAgain = 0;
-    double callback = 0;
+    double recordOutsideCall = 0;
+    double recordInCall = 0;
+    double listSave = 0;
+    double archive = 0;
 };
 
-// The parts of one logged record, each timed with the service log's own functions.
-Split MeasureSplit(const std::wstring& scratchFile)
+// Parts of one logged record timed alone, outside any progress run, for comparison with the
+// same parts in place.
+Alone MeasureAlone(const std::wstring& actionListPath, int loggedRecords)
 {
-    Split split;
-    std::wstring folder = GetServiceLogFolder();
-    std::wstring line = L"2024/01/01 00:00:00.000,PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT";
-    // Whole records before and after the parts, and the folder again at the end: the parts'
-    // costs drift with what ran before them, and the spread shows by how much.
+    Alone alone;
     auto writeRecord = [] {
         WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", L"TYPE_EXTRACT"}));
     };
-    split.wholeRecordFirst = MedianOf(kSplitRepeats, writeRecord);
-    split.folder = MedianOf(kSplitRepeats, [] { GetServiceLogFolder(); });
-    split.createFolder = MedianOf(kSplitRepeats, [&] { CreateFolderPath(folder); });
-    // The log's own current file, its path resolved once, as the module would append with a cached folder.
-    std::wstring current = JoinPath(folder, kServiceLogCurrentFile);
-    split.append = MedianOf(kSplitRepeats, [&] { AppendLogRecord(current, line); });
-    split.appendScratch = MedianOf(kSplitRepeats, [&] { AppendLogRecord(scratchFile, line); });
-    split.wholeRecord = MedianOf(kSplitRepeats, writeRecord);
-    split.folderAgain = MedianOf(kSplitRepeats, [] { GetServiceLogFolder(); });
-    // One call of the host's callback, as the progress window makes it.
-    volatile QMProgressCallback callback = CountingCallback;
-    split.callback = MedianOf(kSplitRepeats, [&] { callback(4, 50, L"C0001", 50, 100, 50, 100); });
-    return split;
+    alone.folder = MedianOf(kAloneRepeats, [] { ResolveLogLocation(); });
+    alone.recordOutsideCall = MedianOf(kAloneRepeats, writeRecord);
+    CQMLogFolderScope logFolder;
+    std::wstring current = GetCallLogLocation()->m_strCurrentFile;
+    alone.append = MedianOf(kAloneRepeats, [&] { AppendLogRecord(current, kSampleLine); });
+    alone.recordInCall = MedianOf(kAloneRepeats, writeRecord);
+
+    // The two steps of the call's end that grow with the run: the finish record's save of the
+    // list, and the archive step of the log the run wrote.
+    CQMComInit com = InitializeComForThread();
+    CQMActionListXML list;
+    list.Load(actionListPath);
+    alone.listSave = MedianOf(kEndRepeats, [&] { list.Save(actionListPath.c_str()); });
+    std::vector<double> archives;
+    for (int i = 0; i < kEndRepeats; ++i)
+    {
+        for (int record = 0; record < loggedRecords; ++record)
+            writeRecord();
+        archives.push_back(MedianOf(1, [] { ArchiveServiceLog(); }));
+    }
+    alone.archive = Median(archives);
+    return alone;
 }
+
+bool Report(const char* what, double value, double limit, const char* unit)
+{
+    bool met = value > 0 && value <= limit;
+    printf("%-52s %9.2f%s  (target <= %.1f%s: %s)\n", what, value, unit, limit, unit, met ? "met" : "MISSED");
+    return met;
+}
+
+enum Variant
+{
+    kModule,
+    kModuleQuiet,
+    kBare,
+    kBareAppend,
+    kBareRecord,
+    kVariantCount
+};
 } // namespace
 
 int main()
 {
-    std::wstring bin = ExeFolder();
-    std::wstring exePath = bin + L"VestabelStandIn.exe";
-    wchar_t temp[MAX_PATH] = {};
-    ::GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"qm_progress_bench_" + std::to_wstring(::GetCurrentProcessId());
-    ::CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring exePath = StandInPath();
+    std::wstring folder = CreateBenchFolder(L"qm_progress_bench");
     std::wstring scenarioPath = folder + L"\\scenario.txt";
     std::wstring quietScenarioPath = folder + L"\\scenario_quiet.txt";
     std::wstring actionListPath = folder + L"\\actionlist.xml";
     std::wstring requestPath = folder + L"\\request.xml";
-    std::wstring scratchLog = folder + L"\\scratch_log.txt";
-    std::wstring workFolder = std::wstring(temp) + L"Tavrin_Inc_ZL\\Vestabel";
+    std::wstring workFolder = StandInWorkFolder();
 
     std::vector<ProgressRecord> records = MakeRecords();
     std::string actionList = ActionListText();
     int rc = 1;
     {
-        CRegistration registration(exePath);
-        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
+        CStandInHost host(scenarioPath);
         bool ready = WriteBytes(scenarioPath, ScenarioText(records)) &&
                      WriteBytes(quietScenarioPath, ScenarioText(MakeQuietRecords())) &&
                      WriteBytes(requestPath, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<AppName ActionListXMLPath=\"" +
                                                  Narrow(actionListPath) + "\">" + Narrow(kAppName) + "</AppName>\r\n");
-        HMODULE module = ::LoadLibraryW((bin + L"Pellorin.dll").c_str());
-        auto update = module ? reinterpret_cast<PFN_UpdateComponents>(
-                                   reinterpret_cast<void*>(::GetProcAddress(module, "UpdateComponents")))
-                             : nullptr;
-        if (!ready || !registration.IsSet() || update == nullptr)
+        auto update = ModuleExport<PFN_UpdateComponents>(host.Module(), "UpdateComponents");
+        if (!ready || !host.IsRegistered() || update == nullptr)
             fprintf(stderr, "setup failed\n");
         else
         {
             // One after the other on this thread: only one window of the progress class may exist.
             bool ok = true;
-            std::vector<double> modulePerRecord, barePerRecord, quietPerRecord, moduleEnd, bareEnd;
+            std::vector<double> perRecord[kVariantCount];
+            std::vector<double> moduleEnd, bareEnd;
             for (int i = 0; i < kWarmups + kRuns; ++i)
             {
                 // The order turns with every round, so that no variant always follows the same one.
-                for (int turn = 0; turn < 3; ++turn)
+                for (int turn = 0; turn < kVariantCount; ++turn)
                 {
-                    int variant = (turn + i) % 3;
+                    int variant = (turn + i) % kVariantCount;
                     RunTimes t;
-                    if (variant == 0)
+                    if (variant == kModule)
                         t = RunThroughModule(update, actionListPath, actionList);
-                    else if (variant == 1)
-                        t = RunToBareWindow(exePath, requestPath);
+                    else if (variant == kModuleQuiet)
+                    {
+                        ::SetEnvironmentVariableW(kStandInScenarioVariable, quietScenarioPath.c_str());
+                        t = RunThroughModule(update, actionListPath, actionList);
+                        ::SetEnvironmentVariableW(kStandInScenarioVariable, scenarioPath.c_str());
+                    }
                     else
                     {
-                        ::SetEnvironmentVariableW(kScenarioVariable, quietScenarioPath.c_str());
-                        t = RunThroughModule(update, actionListPath, actionList);
-                        ::SetEnvironmentVariableW(kScenarioVariable, scenarioPath.c_str());
+                        BarePart part = variant == kBare         ? BarePart::None
+                                        : variant == kBareAppend ? BarePart::Append
+                                                                 : BarePart::WholeRecord;
+                        t = RunToBareWindow(exePath, requestPath, part);
                     }
                     ok = t.ok && ok;
                     if (i < kWarmups)
                         continue;
-                    if (variant == 0)
-                    {
-                        modulePerRecord.push_back(t.perRecord);
+                    perRecord[variant].push_back(t.perRecord);
+                    if (variant == kModule)
                         moduleEnd.push_back(t.lastRecordToEnd);
-                    }
-                    else if (variant == 1)
-                    {
-                        barePerRecord.push_back(t.perRecord);
+                    else if (variant == kBare)
                         bareEnd.push_back(t.lastRecordToEnd);
-                    }
-                    else
-                        quietPerRecord.push_back(t.perRecord);
                 }
             }
-            Split split = MeasureSplit(scratchLog);
+            Alone alone = MeasureAlone(actionListPath, LoggedRecordCount(records));
 
-            double a = Median(modulePerRecord), b = Median(barePerRecord);
-            double ratio = b > 0 ? a / b : 0;
-            bool met = ok && ratio > 0 && ratio <= kMaxOverBareWindow;
+            double m[kVariantCount];
+            for (int v = 0; v < kVariantCount; ++v)
+                m[v] = Median(perRecord[v]);
+            double a = m[kModule], b = m[kBare];
+            double end = Median(moduleEnd);
             int logged = LoggedRecordCount(records);
-            double loggedShare = static_cast<double>(logged) / kRecords;
-            printf("median over %d runs (after %d warm-up), %d records, first to last record\n", kRuns, kWarmups,
-                   kRecords);
-            printf("A per record, UpdateComponents + callback   %9.1f us\n", a * 1e6);
-            printf("B per record, bare counting window          %9.1f us\n", b * 1e6);
-            printf("%-44s %9.2f   (target <= %.1f: %s)\n", "A / B per record", ratio, kMaxOverBareWindow,
-                   met ? "met" : "MISSED");
-            double quiet = Median(quietPerRecord);
-            printf("A' per record, downloads that log nothing   %9.1f us\n", quiet * 1e6);
-            printf("%-44s %9.2f\n", "A' / B per record", b > 0 ? quiet / b : 0);
-            printf("A last record to return, less the fixed %.0f ms UI wait  %7.1f ms\n", kFixedUiWaitSeconds * 1e3,
-                   Median(moduleEnd) * 1e3);
-            printf("B last record to the updater's end                %7.1f ms\n", Median(bareEnd) * 1e3);
-            printf("split of A per record (%d of %d records write a log record; median of %d calls each):\n",
-                   logged, kRecords, kSplitRepeats);
-            double folderPart = loggedShare * split.folder;
-            double createPart = loggedShare * split.createFolder;
-            double appendPart = loggedShare * split.append;
-            double restPart = a - folderPart - createPart - appendPart - split.callback;
-            printf("  log folder resolution (GetServiceLogFolder)  %9.1f us per call, %9.1f us per record\n",
-                   split.folder * 1e6, folderPart * 1e6);
-            printf("  log folder creation (CreateFolderPath)       %9.1f us per call, %9.1f us per record\n",
-                   split.createFolder * 1e6, createPart * 1e6);
-            printf("  file append (AppendLogRecord)                %9.1f us per call, %9.1f us per record\n",
-                   split.append * 1e6, appendPart * 1e6);
-            printf("  (append to a fresh file of our own          %9.1f us per call)\n", split.appendScratch * 1e6);
-            printf("  callback                                     %9.3f us per call, %9.3f us per record\n",
-                   split.callback * 1e6, split.callback * 1e6);
-            printf("  rest (message, bookkeeping, record build)    %9.1f us per record\n", restPart * 1e6);
-            printf("  logging in place, A - A'                     %9.1f us per record\n", (a - quiet) * 1e6);
-            printf("  (a whole WriteServiceLog, before the parts  %9.1f us per call)\n", split.wholeRecordFirst * 1e6);
-            printf("  (a whole WriteServiceLog, after the parts   %9.1f us per call)\n", split.wholeRecord * 1e6);
-            printf("  (log folder resolution again, at the end    %9.1f us per call)\n", split.folderAgain * 1e6);
+            printf("median over %d runs (after %d warm-up), %d records of which %d are logged; per record\n"
+                   "from the first to the last record:\n",
+                   kRuns, kWarmups, kRecords, logged);
+            printf("A  UpdateComponents, host callback counts      %9.1f us\n", a * 1e6);
+            printf("B  bare window of this program, counts          %9.1f us\n", b * 1e6);
+            bool met = Report("1. progress record, A / B", b > 0 ? a / b : 0, kMaxOverBareWindow, "x");
+            met = Report("3. finish record to return, less the 100 ms UI wait", end * 1e3, kMaxFinishToReturnMs,
+                         " ms") && met;
+            met = met && ok;
+            printf("   (B: last record to the updater's end              %9.2f ms)\n", Median(bareEnd) * 1e3);
+            printf("   parts of the end, alone: the list's save %.1f ms, the log's archive step %.1f ms; the rest\n"
+                   "   is the updater's exit, the worker's end and the exit record\n",
+                   alone.listSave * 1e3, alone.archive * 1e3);
+
+            // Every part is a difference of two runs of the same records, so the parts are what
+            // they cost in place and add up to A.
+            double handling = m[kModuleQuiet] - b;
+            double append = m[kBareAppend] - b;
+            double recordRest = m[kBareRecord] - m[kBareAppend];
+            double unexplained = a - m[kModuleQuiet] - (m[kBareRecord] - b);
+            printf("split of A per record, measured in place:\n");
+            printf("  B  the updater's send, bare receive            %9.1f us\n", b * 1e6);
+            printf("  progress window and callback, no log (A' - B)  %9.1f us   (A' = %.1f us: downloads that log nothing)\n",
+                   handling * 1e6, m[kModuleQuiet] * 1e6);
+            printf("  log append: open, write, close                 %9.1f us   (bare + append - B)\n", append * 1e6);
+            printf("  log record around the append: time, fields     %9.1f us   (bare + WriteServiceLog - bare + append)\n",
+                   recordRest * 1e6);
+            printf("  module's logging beyond the bare WriteServiceLog %7.1f us   (A - A' - (bare + WriteServiceLog - B))\n",
+                   unexplained * 1e6);
+            printf("  sum                                            %9.1f us   (A = %.1f us)\n",
+                   (b + handling + append + recordRest + unexplained) * 1e6, a * 1e6);
+            printf("per logged record: in place %.1f us; alone: append %.1f us, WriteServiceLog in a call %.1f us,\n"
+                   "  outside any call %.1f us, of which log folder resolution %.1f us\n",
+                   (m[kBareRecord] - b) * kRecords / logged * 1e6, alone.append * 1e6, alone.recordInCall * 1e6,
+                   alone.recordOutsideCall * 1e6, alone.folder * 1e6);
             if (!ok)
                 fprintf(stderr, "some runs failed\n");
             rc = met ? 0 : 1;
         }
-        if (module != nullptr)
-            ::FreeLibrary(module);
-        ::SetEnvironmentVariableW(kScenarioVariable, nullptr);
     }
 
     // Our request documents (the module leaves them in its work folder) and our own files.
     DeleteMatching(workFolder, std::wstring(kAppName) + L"*.xml");
-    for (const std::wstring& path : {scenarioPath, quietScenarioPath, actionListPath, requestPath, scratchLog})
+    for (const std::wstring& path : {scenarioPath, quietScenarioPath, actionListPath, requestPath})
         ::DeleteFileW(path.c_str());
     ::RemoveDirectoryW(folder.c_str());
     return rc;

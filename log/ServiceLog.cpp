@@ -1,6 +1,7 @@
 #include "log/ServiceLog.h"
 
 #include "log/LogArchive.h"
+#include "log/LogFolderScope.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
 #include "log/UserDataFolder.h"
@@ -23,12 +24,22 @@ void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const 
         ::GetLocalTime(&now);
         std::wstring line = BuildLogRecord(now, source, tag, message);
 
-        std::wstring folder = GetServiceLogFolder();
-        // Creating is the rare case; an attribute query is far cheaper than the shell's folder creation.
-        DWORD attributes = ::GetFileAttributesW(ToPlatformPath(folder).c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            CreateFolderPath(folder);
-        AppendLogRecord(JoinPath(folder, kServiceLogCurrentFile), line);
+        QMLogLocation resolved;
+        const QMLogLocation* location = GetCallLogLocation();
+        if (location == nullptr)
+        {
+            resolved = ResolveLogLocation();
+            location = &resolved;
+        }
+        if (AppendLogRecord(location->m_strCurrentFile, line))
+            return;
+        // The folder is created only when the append found it missing: the first record, or one
+        // written after the folder was removed, also while a call reuses the folder it resolved.
+        DWORD attributes = ::GetFileAttributesW(ToPlatformPath(location->m_strFolder).c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return;
+        CreateFolderPath(location->m_strFolder);
+        AppendLogRecord(location->m_strCurrentFile, line);
     }
     catch (...)
     {
@@ -40,7 +51,8 @@ void ArchiveServiceLog() noexcept
 {
     try
     {
-        std::wstring folder = GetServiceLogFolder();
+        const QMLogLocation* callLocation = GetCallLogLocation();
+        std::wstring folder = callLocation != nullptr ? callLocation->m_strFolder : GetServiceLogFolder();
         SYSTEMTIME now = {};
         ::GetLocalTime(&now);
         ArchiveServiceLogAs(folder, FormatArchiveStamp(now));

@@ -258,9 +258,7 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
 
 void SetAllComponentResults(QMProgressContext& context, int code)
 {
-    std::wstring text = std::to_wstring(code);
-    for (const std::wstring& id : context.m_actionList.GetComponentIDs())
-        context.m_actionList.SetResult(id, text);
+    context.m_actionList.SetEveryResult(std::to_wstring(code));
 }
 
 int ComputeProgressPercent(const QMProgressData& record)

@@ -1,56 +1,81 @@
 #include "xml/DOMFileSave.h"
 
 #include "sys/ComHandle.h"
+#include "sys/Handle.h"
 #include "sys/PathUtil.h"
-#include "xml/DOMInstance.h"
+
+#include <string>
 
 namespace
 {
-// Deletes the file at the end of the scope unless it was moved into place.
-class CPendingFile
+// The DOM's own serialisation, whole, in memory.
+bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
 {
-public:
-    explicit CPendingFile(const wchar_t* path) : m_strPath(path) {}
-    ~CPendingFile()
-    {
-        if (!m_bKept)
-            ::DeleteFileW(m_strPath.c_str());
-    }
-    CPendingFile(const CPendingFile&) = delete;
-    CPendingFile& operator=(const CPendingFile&) = delete;
+    CQMComPtr<IStream> stream;
+    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.Put())) || !stream)
+        return false;
+    VARIANT target;
+    ::VariantInit(&target);
+    V_VT(&target) = VT_UNKNOWN;
+    V_UNKNOWN(&target) = stream.Get(); // borrowed: the save only writes to it
+    if (document->save(target) != S_OK)
+        return false;
 
-    const std::wstring& Path() const { return m_strPath; }
-    void Keep() { m_bKept = true; }
+    LARGE_INTEGER start = {};
+    ULARGE_INTEGER end = {};
+    if (FAILED(stream->Seek(start, STREAM_SEEK_END, &end)) || end.QuadPart > 0x7FFFFFFF ||
+        FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
+        return false;
+    bytes.resize(static_cast<size_t>(end.QuadPart));
+    ULONG read = 0;
+    return bytes.empty() || (stream->Read(&bytes[0], static_cast<ULONG>(bytes.size()), &read) == S_OK &&
+                             read == bytes.size());
+}
 
-private:
-    std::wstring m_strPath;
-    bool m_bKept = false;
-};
+bool WriteAt(HANDLE file, LONGLONG offset, const char* data, DWORD size)
+{
+    LARGE_INTEGER position = {};
+    position.QuadPart = offset;
+    DWORD written = 0;
+    return ::SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+           (size == 0 || (::WriteFile(file, data, size, &written, nullptr) && written == size));
+}
+
+// Replaces the contents of the open file by bytes. The size changes from the old to the new
+// in one step, so that whoever looks at it from outside never sees a size between the two.
+bool ReplaceContents(HANDLE file, const std::string& bytes)
+{
+    LARGE_INTEGER oldSize = {};
+    if (!::GetFileSizeEx(file, &oldSize))
+        return false;
+    const LONGLONG newSize = static_cast<LONGLONG>(bytes.size());
+    // A growing file gets its last byte first: one write takes it to its new size and claims
+    // the space before anything of the old text is overwritten. (Extending with SetEndOfFile
+    // would pass through one byte more under Wine.)
+    if (newSize > oldSize.QuadPart && !WriteAt(file, newSize - 1, &bytes[bytes.size() - 1], 1))
+        return false;
+    if (!WriteAt(file, 0, bytes.data(), static_cast<DWORD>(bytes.size())))
+        return false;
+    return newSize >= oldSize.QuadPart || ::SetEndOfFile(file);
+}
 } // namespace
 
-bool SaveDOMDocumentReplacing(IXMLDOMDocument* document, const std::wstring& path)
+bool SaveDOMDocumentInPlace(IXMLDOMDocument* document, const std::wstring& path)
 {
     std::wstring target = ToPlatformPath(path);
-    // A read-only target stays as it is, as with a direct write; Wine's rename would replace it.
+    // A read-only target stays as it is, also where the platform would let its owner write it.
     DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
         return false;
 
-    std::wstring folder = ToPlatformPath(GetParentFolder(path));
-    if (folder.empty())
-        folder = L".";
+    // Everything that can fail before the file is touched comes first: the whole text.
+    std::string bytes;
+    if (!SerialiseDOMDocument(document, bytes))
+        return false;
 
-    // Creates the new file with a unique name; fails for a missing or unwritable folder.
-    wchar_t pendingPath[MAX_PATH] = {};
-    if (!::GetTempFileNameW(folder.c_str(), L"qmx", 0, pendingPath))
-        return false;
-    CPendingFile pending(pendingPath);
-
-    CQMBstr bstrPath = AllocateBstr(pending.Path());
-    if (document->save(BorrowedStringVariant(bstrPath.Get())) != S_OK)
-        return false;
-    if (!::MoveFileExW(pending.Path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return false;
-    pending.Keep();
-    return true;
+    // The file itself is written, so that it keeps its security, attributes and hard links.
+    // No sharing while it is written: nobody opens it to find half of the new list.
+    CQMFileHandle file(::CreateFileW(target.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && ReplaceContents(file.Get(), bytes);
 }

@@ -11,10 +11,11 @@ namespace
 {
 constexpr int kIndentPerLevel = 5;
 
-// Wine's DOM cannot put attributes on a processing instruction node, so the declaration
-// is created from its text; that gives the same declaration on Windows.
-const wchar_t kDeclarationTarget[] = L"xml";
-const wchar_t kDeclarationText[] = L"version=\"1.0\" encoding=\"UTF-8\"";
+// The declaration comes from parsed text with a placeholder root that the written root then
+// replaces. Wine's DOM cannot put attributes on a processing instruction node, and a document
+// whose declaration was made with createProcessingInstruction is never freed after a save
+// there; a parsed declaration gives the same bytes on both platforms without either problem.
+const wchar_t kDeclarationDocument[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?><placeholder/>";
 
 bool Append(IXMLDOMNode* parent, IXMLDOMNode* child)
 {
@@ -37,16 +38,14 @@ public:
         if (!m_pDocument || root == nullptr)
             return CQMComPtr<IXMLDOMDocument>();
 
-        CQMBstr target = AllocateBstr(kDeclarationTarget);
-        CQMBstr text = AllocateBstr(kDeclarationText);
-        CQMComPtr<IXMLDOMProcessingInstruction> declaration;
-        if (m_pDocument->createProcessingInstruction(target.Get(), text.Get(), declaration.Put()) != S_OK ||
-            !Append(m_pDocument.Get(), declaration.Get()))
+        CQMBstr declaration = AllocateBstr(kDeclarationDocument);
+        VARIANT_BOOL loaded = VARIANT_FALSE;
+        if (m_pDocument->loadXML(declaration.Get(), &loaded) != S_OK || loaded != VARIANT_TRUE)
             return CQMComPtr<IXMLDOMDocument>();
 
         m_nDepth = 0;
         CQMComPtr<IXMLDOMElement> element = BuildElement(*root);
-        if (!Append(m_pDocument.Get(), element.Get()))
+        if (!element || m_pDocument->putref_documentElement(element.Get()) != S_OK)
             return CQMComPtr<IXMLDOMDocument>();
         return std::move(m_pDocument);
     }

@@ -80,7 +80,7 @@ bool CWinXMLParser::SaveFile(CXMLNode* document, const wchar_t* path)
     return ValueOrFailure(false, [&] {
         CQMComInit com = InitializeComForThread();
         CQMComPtr<IXMLDOMDocument> dom = BuildDOMDocument(document, m_bstrNewLine.Get());
-        return dom && SaveDOMDocumentReplacing(dom.Get(), path);
+        return dom && SaveDOMDocumentInPlace(dom.Get(), path);
     });
 }
 

@@ -29,6 +29,7 @@ size_t g_cancelAtCall = 0; // 1-based; 0 never
 int g_nQuitFromCallback = -1;
 HWND g_hDestroyFromCallback = nullptr;
 DWORD g_nDestroyTookMs = 0;
+size_t g_clearLogAtCall = 0; // 1-based; 0 never
 
 QMBool __stdcall HostProgress(int type, int percent, const wchar_t* id, unsigned, unsigned, unsigned long long,
                               unsigned long long)
@@ -43,6 +44,8 @@ QMBool __stdcall HostProgress(int type, int percent, const wchar_t* id, unsigned
         g_nDestroyTookMs = ::GetTickCount() - start;
         g_hDestroyFromCallback = nullptr;
     }
+    if (g_calls.size() == g_clearLogAtCall)
+        ClearServiceLog();
     return g_calls.size() != g_cancelAtCall;
 }
 
@@ -88,6 +91,7 @@ protected:
         g_cancelAtCall = 0;
         g_nQuitFromCallback = -1;
         g_hDestroyFromCallback = nullptr;
+        g_clearLogAtCall = 0;
         m_strList = m_folder.Child(L"actions.xml");
         ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
     }
@@ -149,6 +153,21 @@ TEST_F(UpdateComponentsTest, RegularRunReportsProgressAndSavesResults)
     EXPECT_EQ(RequestAttribute(runs[0].m_strRequest, "ActionListXMLPath"), WideToUtf8(m_strList));
     std::string list = ReadFileBytes(m_strList);
     EXPECT_NE(list.find("ComponentType=\"plugin\""), std::string::npos) << "rewritten with the new type";
+}
+
+// The call resolves the log folder once; a folder removed meanwhile is made again by the next record.
+TEST_F(UpdateComponentsTest, LogFolderRemovedDuringTheCallIsMadeAgain)
+{
+    m_updater.SetScenario({kEveryType, "finish_code=0"});
+    g_clearLogAtCall = 4; // the extract record, whose log record follows the callback
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    std::vector<std::wstring> archives = ArchiveNames();
+    ASSERT_EQ(archives.size(), 1u);
+    std::vector<std::wstring> expected = {L"PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT",
+                                          L"PL,CATCH_MSG,UpdateComponents,TYPE_DELETE",
+                                          L"PL,CATCH_MSG,UpdateComponents,TYPE_UPDATE",
+                                          L"PL,CATCH_MSG,UpdateComponents,TYPE_ADD", L"PL,API_END,UpdateComponents,200"};
+    EXPECT_EQ(ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]), expected);
 }
 
 TEST_F(UpdateComponentsTest, RecordCodesAndFinishCodes)

@@ -176,6 +176,9 @@ TEST_F(ActionListTest, SetResultChangesOnlyTheFirstComponentOfAnID)
     for (size_t i = 0; i < ids.size(); ++i)
         model.SetResult(ids[i], L"r" + std::to_wstring(i));
     EXPECT_EQ(DescribeModel(model), L"P=;T=\n[a][1][][][r2]\n[b][2][][][r1]\n[a][3][][][old]");
+    // Setting every result at once reaches the same components.
+    model.SetEveryResult(L"14");
+    EXPECT_EQ(DescribeModel(model), L"P=;T=\n[a][1][][][14]\n[b][2][][][14]\n[a][3][][][old]");
 }
 
 TEST_F(ActionListTest, SetResultComparesIDsExactly)

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -305,8 +306,70 @@ TEST_F(XMLParserSaveTest, TargetIsNeverSeenPartlyWritten)
     const unsigned long long written = ReadFileBytes(path).size();
     ASSERT_GT(written, old.size());
     for (unsigned long long size : sizes)
-        EXPECT_TRUE(size == old.size() || size == written) << size;
+        EXPECT_TRUE(size == old.size() || size == written) << size << " of " << written;
     EXPECT_EQ(DescribeTree(LoadFileForTest(path).get()), DescribeTree(document.get()));
+}
+
+BY_HANDLE_FILE_INFORMATION FileIdentity(const std::wstring& path)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE)
+    {
+        ::GetFileInformationByHandle(file, &info);
+        ::CloseHandle(file);
+    }
+    return info;
+}
+
+// The host's file is rewritten, not replaced: the same file with its other names and attributes.
+TEST_F(XMLParserSaveTest, KeepsTheFileWithItsHardLinksAndAttributes)
+{
+    std::wstring path = m_folder.Child(L"list.xml");
+    std::wstring link = m_folder.Child(L"other name.xml");
+    ASSERT_TRUE(WriteFileBytes(path, std::string(5000, 'x')));
+    ASSERT_TRUE(::CreateHardLinkW(PlatformPathForTest(link).c_str(), PlatformPathForTest(path).c_str(), nullptr));
+    const DWORD kept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    ASSERT_TRUE(::SetFileAttributesW(PlatformPathForTest(path).c_str(), kept));
+    BY_HANDLE_FILE_INFORMATION before = FileIdentity(path);
+
+    for (int children : {1, 500}) // a shorter text, then a longer one than the file holds
+    {
+        CXMLElement* root = Element(L"R");
+        for (int i = 0; i < children; ++i)
+            root->AddChild(Element(L"a"));
+        auto document = Document(root);
+        ASSERT_TRUE(Save(document.get(), path));
+        EXPECT_EQ(ReadFileBytes(link), ReadFileBytes(path));
+        EXPECT_EQ(DescribeTree(LoadFileForTest(link).get()), DescribeTree(document.get()));
+        BY_HANDLE_FILE_INFORMATION after = FileIdentity(path);
+        EXPECT_EQ(after.nFileIndexLow, before.nFileIndexLow);
+        EXPECT_EQ(after.nFileIndexHigh, before.nFileIndexHigh);
+        EXPECT_EQ(after.nNumberOfLinks, 2u);
+        EXPECT_EQ(::GetFileAttributesW(PlatformPathForTest(path).c_str()) & kept, kept);
+    }
+    EXPECT_EQ(Entries(), (std::vector<std::wstring>{L"list.xml", L"other name.xml"}));
+}
+
+// No temporary name in the list's folder: a list whose path is as long as the platform
+// allows, in the deepest folder it creates, is saved.
+TEST_F(XMLParserSaveTest, ListsInFoldersUpToThePathLimitAreSaved)
+{
+    const size_t kDeepestFolder = MAX_PATH - 13; // CreateDirectoryW leaves room for an 8.3 name
+    std::wstring folder = m_folder.Path();
+    ASSERT_LT(folder.size() + 2, kDeepestFolder);
+    while (folder.size() < kDeepestFolder)
+    {
+        folder += L"/" + std::wstring(std::min<size_t>(50, kDeepestFolder - folder.size() - 1), L'd');
+        ASSERT_TRUE(MakeFolder(folder)) << folder.size();
+    }
+    std::wstring path = folder + L"/" + std::wstring(MAX_PATH - 1 - folder.size() - 1 - 5, L'n') + L".list";
+    ASSERT_EQ(path.size(), size_t(MAX_PATH - 1));
+    auto document = Document(Element(L"R", {Element(L"a")}));
+    ASSERT_TRUE(Save(document.get(), path));
+    EXPECT_EQ(DescribeTree(LoadFileForTest(path).get()), L"D{E:R[]{E:a[]{}}}");
+    EXPECT_EQ(ListFolder(folder, L"*"), std::vector<std::wstring>{path.substr(folder.size() + 1)});
 }
 
 TEST_F(XMLParserSaveTest, MegabyteAttributeValueRoundTrips)
