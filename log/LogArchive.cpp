@@ -12,7 +12,8 @@
 
 namespace
 {
-constexpr DWORD kCopyBlockBytes = 500;
+// Large blocks: the current file is held (and its writers wait) while it is copied.
+constexpr DWORD kCopyBlockBytes = 64 * 1024;
 constexpr int kOpenAttempts = 20;
 constexpr DWORD kOpenRetryMs = 5;
 
@@ -32,16 +33,16 @@ CQMFileHandle OpenCurrentForArchive(const std::wstring& platformPath)
 
 bool CopyInBlocks(HANDLE source, HANDLE target)
 {
-    char block[kCopyBlockBytes];
+    std::vector<char> block(kCopyBlockBytes);
     for (;;)
     {
         DWORD read = 0;
-        if (!::ReadFile(source, block, kCopyBlockBytes, &read, nullptr))
+        if (!::ReadFile(source, block.data(), kCopyBlockBytes, &read, nullptr))
             return false;
         if (read == 0)
             return true;
         DWORD written = 0;
-        if (!::WriteFile(target, block, read, &written, nullptr) || written != read)
+        if (!::WriteFile(target, block.data(), read, &written, nullptr) || written != read)
             return false;
     }
 }
