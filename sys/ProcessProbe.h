@@ -1,7 +1,25 @@
 #pragma once
-// Whether a program is running in any process that this process can see.
+// The processes this process can see, and whether a program runs in any of them.
+
+#include <windows.h>
 
 #include <string>
+#include <vector>
+
+struct QMProcessEntry
+{
+    DWORD m_nId;
+    std::wstring m_strExeName; // the file name a process snapshot gives
+};
+
+// Every process of a snapshot; empty when none can be taken.
+std::vector<QMProcessEntry> ListProcesses();
+
+// The full image path of a process, or empty when it cannot be read (another user, elevated).
+std::wstring GetProcessImage(DWORD processId);
+
+// The file name part of a path with either separator.
+std::wstring FileNameOfPath(const std::wstring& path);
 
 // True when a process runs the executable at imagePath (case-insensitive, either separator).
 // A process whose image cannot be read but whose file name matches counts as running.

@@ -2,8 +2,8 @@
 
 #include "log/LogRecordWriter.h"
 #include "sys/Handle.h"
-
-#include <tlhelp32.h>
+#include "sys/ProcessProbe.h"
+#include "ui/MutexProbe.h"
 
 #include <algorithm>
 
@@ -12,35 +12,11 @@ namespace
 // More windows of one class than this means the list changed under the walk.
 constexpr int kMaxWindowsOfClass = 64;
 
-std::wstring FileNameOf(const std::wstring& path)
-{
-    size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-std::vector<PROCESSENTRY32W> SnapshotProcesses()
-{
-    std::vector<PROCESSENTRY32W> processes;
-    // A snapshot reports failure with INVALID_HANDLE_VALUE and is closed with CloseHandle.
-    CQMFileHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        return processes;
-    PROCESSENTRY32W entry = {};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = ::Process32FirstW(snapshot.Get(), &entry); more; more = ::Process32NextW(snapshot.Get(), &entry))
-        processes.push_back(entry);
-    return processes;
-}
-
 // The full image path; the snapshot's file name when the process refuses the query.
-std::wstring ImageOf(DWORD processId, const std::wstring& snapshotName)
+std::wstring ImageOf(const QMProcessEntry& process)
 {
-    CQMKernelHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
-    wchar_t path[MAX_PATH * 2] = {};
-    DWORD length = MAX_PATH * 2;
-    if (process && ::QueryFullProcessImageNameW(process.Get(), 0, path, &length))
-        return path;
-    return snapshotName;
+    std::wstring image = GetProcessImage(process.m_nId);
+    return image.empty() ? process.m_strExeName : image;
 }
 
 std::wstring Utf8ToWide(const std::string& bytes)
@@ -111,14 +87,13 @@ DWORD ProbeFileAppendable(const std::wstring& path)
 
 bool IsMutexHeld(const std::wstring& name)
 {
-    CQMKernelHandle mutex(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
-    return mutex || ::GetLastError() == ERROR_ACCESS_DENIED;
+    return IsAnyMutexPresent({name});
 }
 
 std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass)
 {
     std::vector<QMProcessInfo> owners;
-    std::vector<PROCESSENTRY32W> processes = SnapshotProcesses();
+    std::vector<QMProcessEntry> processes = ListProcesses();
     HWND window = nullptr;
     for (int i = 0; i < kMaxWindowsOfClass; ++i)
     {
@@ -133,11 +108,11 @@ std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowCla
                                  [processId](const QMProcessInfo& owner) { return owner.m_nId == processId; });
         if (known)
             continue;
-        std::wstring snapshotName;
-        for (const PROCESSENTRY32W& entry : processes)
-            if (entry.th32ProcessID == processId)
-                snapshotName = entry.szExeFile;
-        owners.push_back({processId, ImageOf(processId, snapshotName)});
+        QMProcessEntry owner = {processId, std::wstring()};
+        for (const QMProcessEntry& process : processes)
+            if (process.m_nId == processId)
+                owner = process;
+        owners.push_back({processId, ImageOf(owner)});
     }
     return owners;
 }
@@ -145,11 +120,11 @@ std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowCla
 std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath)
 {
     std::vector<QMProcessInfo> found;
-    std::wstring fileName = FileNameOf(imagePath);
-    for (const PROCESSENTRY32W& entry : SnapshotProcesses())
+    std::wstring fileName = FileNameOfPath(imagePath);
+    for (const QMProcessEntry& process : ListProcesses())
     {
-        if (_wcsicmp(FileNameOf(entry.szExeFile).c_str(), fileName.c_str()) == 0)
-            found.push_back({entry.th32ProcessID, ImageOf(entry.th32ProcessID, entry.szExeFile)});
+        if (_wcsicmp(FileNameOfPath(process.m_strExeName).c_str(), fileName.c_str()) == 0)
+            found.push_back({process.m_nId, ImageOf(process)});
     }
     return found;
 }
