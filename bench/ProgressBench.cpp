@@ -4,8 +4,9 @@
 // taken between the first and the last record, so the process start and the scenario's
 // parsing stay out of it. The per-record cost is split into parts measured in place: more
 // runs of the same records, to the module with records that log nothing, and to the bare
-// window doing one part of the logging (the append, or the whole record) for the records the
-// module logs; the differences between runs add up to the whole. Also times the call's end:
+// window making the module's log record for the records the module logs (queued for the
+// log's writer thread, as the module does); the differences between runs add up to the whole.
+// One more run has the bare window append each record itself, for comparison. Also times the call's end:
 // from the last record to the return, less the fixed wait for the updater's user interface.
 // Prints medians and ratios; exits with 1 when a target is missed.
 
@@ -178,8 +179,8 @@ QMBool QM_STDCALL CountingCallback(int, int, const wchar_t*, unsigned, unsigned,
 enum class BarePart
 {
     None,
-    Append,      // the append of one line to the log's current file
-    WholeRecord, // WriteServiceLog within the scope of a call, as the progress window makes it
+    Append,        // the append of one line to the log's current file, on this thread
+    QueuedRecord,  // QueueServiceLog within the scope of a call, as the progress window makes it
 };
 
 BarePart g_barePart = BarePart::None;
@@ -212,7 +213,7 @@ void DoBarePart(const COPYDATASTRUCT* copy)
         AppendLogRecord(location->m_strCurrentFile, kSampleLine);
     }
     else
-        WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", L"TYPE_EXTRACT"}));
+        QueueServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", L"TYPE_EXTRACT"}));
 }
 
 LRESULT CALLBACK CountingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -299,6 +300,8 @@ RunTimes RunToBareWindow(const std::wstring& exePath, const std::wstring& reques
         if (!times.ok)
             fprintf(stderr, "bare window run: %d records\n", c.count);
     }
+    // Queued records of this run go to the file before the next run starts.
+    FlushServiceLog();
     if (window != nullptr)
         ::DestroyWindow(window);
     ::UnregisterClassW(kProgressWindowClass, instance);
@@ -311,6 +314,7 @@ struct Alone
     double append = 0;
     double recordOutsideCall = 0;
     double recordInCall = 0;
+    double queuedInCall = 0;
     double listSave = 0;
     double archive = 0;
 };
@@ -329,6 +333,10 @@ Alone MeasureAlone(const std::wstring& actionListPath, int loggedRecords)
     std::wstring current = GetCallLogLocation()->m_strCurrentFile;
     alone.append = MedianOf(kAloneRepeats, [&] { AppendLogRecord(current, kSampleLine); });
     alone.recordInCall = MedianOf(kAloneRepeats, writeRecord);
+    alone.queuedInCall = MedianOf(kAloneRepeats, [] {
+        QueueServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", L"TYPE_EXTRACT"}));
+    });
+    FlushServiceLog();
 
     // The two steps of the call's end that grow with the run: the finish record's save of the
     // list, and the archive step of the log the run wrote.
@@ -360,7 +368,7 @@ enum Variant
     kModuleQuiet,
     kBare,
     kBareAppend,
-    kBareRecord,
+    kBareQueued,
     kVariantCount
 };
 } // namespace
@@ -412,7 +420,7 @@ int main()
                     {
                         BarePart part = variant == kBare         ? BarePart::None
                                         : variant == kBareAppend ? BarePart::Append
-                                                                 : BarePart::WholeRecord;
+                                                                 : BarePart::QueuedRecord;
                         t = RunToBareWindow(exePath, requestPath, part);
                     }
                     ok = t.ok && ok;
@@ -450,23 +458,23 @@ int main()
             // Every part is a difference of two runs of the same records, so the parts are what
             // they cost in place and add up to A.
             double handling = m[kModuleQuiet] - b;
-            double append = m[kBareAppend] - b;
-            double recordRest = m[kBareRecord] - m[kBareAppend];
-            double unexplained = a - m[kModuleQuiet] - (m[kBareRecord] - b);
+            double queued = m[kBareQueued] - b;
+            double unexplained = a - m[kModuleQuiet] - queued;
             printf("split of A per record, measured in place:\n");
             printf("  B  the updater's send, bare receive            %9.1f us\n", b * 1e6);
             printf("  progress window and callback, no log (A' - B)  %9.1f us   (A' = %.1f us: downloads that log nothing)\n",
                    handling * 1e6, m[kModuleQuiet] * 1e6);
-            printf("  log append: open, write, close                 %9.1f us   (bare + append - B)\n", append * 1e6);
-            printf("  log record around the append: time, fields     %9.1f us   (bare + WriteServiceLog - bare + append)\n",
-                   recordRest * 1e6);
-            printf("  module's logging beyond the bare WriteServiceLog %7.1f us   (A - A' - (bare + WriteServiceLog - B))\n",
+            printf("  log record, queued for the writer thread       %9.1f us   (bare + QueueServiceLog - B)\n",
+                   queued * 1e6);
+            printf("  module's logging beyond that                   %9.1f us   (A - A' - (bare + QueueServiceLog - B))\n",
                    unexplained * 1e6);
             printf("  sum                                            %9.1f us   (A = %.1f us)\n",
-                   (b + handling + append + recordRest + unexplained) * 1e6, a * 1e6);
-            printf("per logged record: in place %.1f us; alone: append %.1f us, WriteServiceLog in a call %.1f us,\n"
-                   "  outside any call %.1f us, of which log folder resolution %.1f us\n",
-                   (m[kBareRecord] - b) * kRecords / logged * 1e6, alone.append * 1e6, alone.recordInCall * 1e6,
+                   (b + handling + queued + unexplained) * 1e6, a * 1e6);
+            printf("per logged record: queued in place %.1f us, appended in place on the receiving thread %.1f us;\n"
+                   "  alone: queued %.1f us, append %.1f us, WriteServiceLog in a call %.1f us, outside any call %.1f us,\n"
+                   "  of which log folder resolution %.1f us\n",
+                   queued * kRecords / logged * 1e6, (m[kBareAppend] - b) * kRecords / logged * 1e6,
+                   alone.queuedInCall * 1e6, alone.append * 1e6, alone.recordInCall * 1e6,
                    alone.recordOutsideCall * 1e6, alone.folder * 1e6);
             if (!ok)
                 fprintf(stderr, "some runs failed\n");

@@ -1,5 +1,6 @@
 #include "log/LogArchive.h"
 
+#include "log/LogRecordQueue.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
 #include "sys/Handle.h"
@@ -96,6 +97,8 @@ void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)
     std::wstring archivePath = ToPlatformPath(JoinPath(folder, std::wstring(kServiceLogPrefix) + stamp + L".txt"));
 
     std::lock_guard<std::mutex> lock(ServiceLogMutex());
+    // The archive takes the records queued so far with it.
+    WriteQueuedServiceLogLinesLocked();
     CQMFileHandle current = OpenCurrentForArchive(currentPath);
     if (!current)
         return;

@@ -46,12 +46,20 @@ std::mutex& ServiceLogMutex()
     return s_mutex;
 }
 
+std::string ToLogLine(const std::wstring& record)
+{
+    return ToUtf8(record) + "\r\n";
+}
+
 bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line)
 {
-    std::string bytes = ToUtf8(line);
-    bytes += "\r\n";
-
+    std::string bytes = ToLogLine(line);
     std::lock_guard<std::mutex> lock(ServiceLogMutex());
+    return AppendLogLinesLocked(filePath, std::move(bytes));
+}
+
+bool AppendLogLinesLocked(const std::wstring& filePath, std::string bytes)
+{
     CQMFileHandle file = OpenLogFileForAppend(ToPlatformPath(filePath), OPEN_ALWAYS);
     if (!file)
         return false;

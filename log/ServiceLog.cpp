@@ -2,6 +2,7 @@
 
 #include "log/LogArchive.h"
 #include "log/LogFolderScope.h"
+#include "log/LogRecordQueue.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
 #include "log/UserDataFolder.h"
@@ -16,34 +17,67 @@ std::wstring GetServiceLogFolder()
     return JoinPath(base, kServiceLogSubFolder);
 }
 
+namespace
+{
+// The record's location: the call's, resolved once for it, or resolved now outside any call.
+QMLogLocation LocationForRecord()
+{
+    const QMLogLocation* location = GetCallLogLocation();
+    return location != nullptr ? *location : ResolveLogLocation();
+}
+
+std::string MakeLine(const std::wstring& source, const std::wstring& tag, const std::wstring& message)
+{
+    SYSTEMTIME now = {};
+    ::GetLocalTime(&now);
+    return ToLogLine(BuildLogRecord(now, source, tag, message));
+}
+
+void WriteLineNow(const QMLogLocation& location, std::string line)
+{
+    std::lock_guard<std::mutex> lock(ServiceLogMutex());
+    // Records queued before this one go first.
+    WriteQueuedServiceLogLinesLocked();
+    AppendToServiceLogLocked(location, std::move(line));
+}
+} // namespace
+
 void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const std::wstring& message) noexcept
 {
     try
     {
-        SYSTEMTIME now = {};
-        ::GetLocalTime(&now);
-        std::wstring line = BuildLogRecord(now, source, tag, message);
-
-        QMLogLocation resolved;
-        const QMLogLocation* location = GetCallLogLocation();
-        if (location == nullptr)
-        {
-            resolved = ResolveLogLocation();
-            location = &resolved;
-        }
-        if (AppendLogRecord(location->m_strCurrentFile, line))
-            return;
-        // The folder is created only when the append found it missing: the first record, or one
-        // written after the folder was removed, also while a call reuses the folder it resolved.
-        DWORD attributes = ::GetFileAttributesW(ToPlatformPath(location->m_strFolder).c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-            return;
-        CreateFolderPath(location->m_strFolder);
-        AppendLogRecord(location->m_strCurrentFile, line);
+        std::string line = MakeLine(source, tag, message);
+        WriteLineNow(LocationForRecord(), std::move(line));
     }
     catch (...)
     {
         // A record that cannot be written is lost; it never changes a result.
+    }
+}
+
+void QueueServiceLog(const std::wstring& source, const std::wstring& tag, const std::wstring& message) noexcept
+{
+    try
+    {
+        std::string line = MakeLine(source, tag, message);
+        QMLogLocation location = LocationForRecord();
+        if (!QueueServiceLogLine(location, line))
+            WriteLineNow(location, std::move(line));
+    }
+    catch (...)
+    {
+    }
+}
+
+void FlushServiceLog() noexcept
+{
+    try
+    {
+        std::lock_guard<std::mutex> lock(ServiceLogMutex());
+        WriteQueuedServiceLogLinesLocked();
+    }
+    catch (...)
+    {
     }
 }
 

@@ -78,13 +78,14 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
         {
             context.m_nLastPercent = percent;
             if (percent % 10 == 0)
-                WriteServiceLog(kServiceLogSource, L"CATCH_MSG",
+                QueueServiceLog(kServiceLogSource, L"CATCH_MSG",
                                 JoinLogFields({L"UpdateComponents", TypeName(record.m_nType), std::to_wstring(percent)}));
         }
     }
     else
     {
-        WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", TypeName(record.m_nType)}));
+        // Queued: the updater waits for this send to return, once per record.
+        QueueServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", TypeName(record.m_nType)}));
     }
     if (goOn == 0)
         context.m_bCancelRequested = true;
@@ -240,6 +241,8 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
     {
         if (record.m_nType == QM_PROGRESS_FINISH)
         {
+            // The queued records are written while the list is saved, not after it.
+            RequestServiceLogWrite();
             if (record.m_nCode != kKeepResultsCode)
                 SetAllComponentResults(context, record.m_nCode);
             SaveActionList(context);

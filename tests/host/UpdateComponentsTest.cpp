@@ -167,7 +167,11 @@ TEST_F(UpdateComponentsTest, LogFolderRemovedDuringTheCallIsMadeAgain)
                                           L"PL,CATCH_MSG,UpdateComponents,TYPE_DELETE",
                                           L"PL,CATCH_MSG,UpdateComponents,TYPE_UPDATE",
                                           L"PL,CATCH_MSG,UpdateComponents,TYPE_ADD", L"PL,API_END,UpdateComponents,200"};
-    EXPECT_EQ(ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]), expected);
+    // Records made before the removal may still have been waiting for the log's writer thread
+    // then: they land in the new folder too, before the others.
+    std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]);
+    ASSERT_GE(records.size(), expected.size());
+    EXPECT_EQ(std::vector<std::wstring>(records.end() - expected.size(), records.end()), expected);
 }
 
 TEST_F(UpdateComponentsTest, RecordCodesAndFinishCodes)
