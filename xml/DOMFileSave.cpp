@@ -6,9 +6,6 @@
 
 #include <string>
 
-namespace
-{
-// The DOM's own serialisation, whole, in memory.
 bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
 {
     CQMComPtr<IStream> stream;
@@ -32,6 +29,8 @@ bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
                              read == bytes.size());
 }
 
+namespace
+{
 bool WriteAt(HANDLE file, LONGLONG offset, const char* data, DWORD size)
 {
     LARGE_INTEGER position = {};

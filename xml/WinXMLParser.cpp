@@ -6,6 +6,7 @@
 #include "xml/DOMInstance.h"
 #include "xml/DOMTreeReader.h"
 #include "xml/DOMTreeWriter.h"
+#include "xml/SAXTreeReader.h"
 
 #include <atomic>
 #include <new>
@@ -55,9 +56,16 @@ CXMLDocument* CWinXMLParser::LoadFile(const wchar_t* path)
 {
     if (path == nullptr)
         return nullptr;
-    return LoadWith([path](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
-        std::wstring domPath(path);
-        ReplaceChar(domPath, L'\\', L'/');
+    std::wstring domPath(path);
+    ReplaceChar(domPath, L'\\', L'/');
+    // One pass of the reader where the document allows it; the DOM for everything else.
+    CXMLDocument* read = ValueOrFailure<CXMLDocument*>(nullptr, [&] {
+        CQMComInit com = InitializeComForThread();
+        return ReadFileWithSAX(domPath);
+    });
+    if (read != nullptr)
+        return read;
+    return LoadWith([&domPath](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
         CQMBstr bstrPath = AllocateBstr(domPath);
         return dom->load(BorrowedStringVariant(bstrPath.Get()), &loaded);
     });

@@ -3,6 +3,9 @@
 #include "support/FileUtilForTest.h"
 #include "support/TempFolder.h"
 #include "support/XMLTreeForTest.h"
+#include "xml/DOMFileSave.h"
+#include "xml/DOMInstance.h"
+#include "xml/DOMTreeWriter.h"
 #include "xml/XMLElement.h"
 
 #include <gtest/gtest.h>
@@ -148,6 +151,161 @@ TEST(XMLParserGetXML, NamesThatAreNotXMLNamesAreRefused)
         EXPECT_EQ(GetXML(attribute.get()), L"(untouched)") << name;
     }
 }
+
+// The writer parses a tree's text where it can instead of creating every node; the DOM must
+// then write exactly what it writes for the tree built node by node.
+struct WrittenBothWays
+{
+    const char* what;
+    std::function<CXMLNode*()> make;
+    bool fromText; // false: the tree holds what the text cannot carry identically
+};
+
+class XMLParserTextBuildTest : public ::testing::TestWithParam<WrittenBothWays>
+{
+};
+
+std::string SavedBytes(IXMLDOMDocument* dom)
+{
+    std::string bytes;
+    return dom != nullptr && SerialiseDOMDocument(dom, bytes) ? bytes : "(not serialised)";
+}
+
+std::wstring DOMText(IXMLDOMDocument* dom)
+{
+    CQMBstr text;
+    if (dom == nullptr || dom->get_xml(text.Put()) != S_OK || !text)
+        return L"(no text)";
+    return std::wstring(text.Get(), ::SysStringLen(text.Get()));
+}
+
+TEST_P(XMLParserTextBuildTest, WritesTheBytesOfTheNodeByNodeDocument)
+{
+    CQMComInit com = InitializeComForThread();
+    std::unique_ptr<CXMLNode> tree(GetParam().make());
+    CQMBstr newLine = AllocateBstr(L"\r\n");
+    CQMComPtr<IXMLDOMDocument> byNode = BuildDOMDocumentNodeByNode(tree.get(), newLine.Get());
+    CQMComPtr<IXMLDOMDocument> fromText = BuildDOMDocumentFromText(tree.get(), newLine.Get());
+    CQMComPtr<IXMLDOMDocument> chosen = BuildDOMDocument(tree.get(), newLine.Get());
+    ASSERT_TRUE(byNode);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(static_cast<bool>(fromText), GetParam().fromText);
+    const std::string bytes = SavedBytes(byNode.Get());
+    EXPECT_EQ(SavedBytes(chosen.Get()), bytes);
+    EXPECT_EQ(DOMText(chosen.Get()), DOMText(byNode.Get()));
+    if (fromText)
+    {
+        EXPECT_EQ(SavedBytes(fromText.Get()), bytes);
+        EXPECT_EQ(DOMText(fromText.Get()), DOMText(byNode.Get()));
+    }
+}
+
+CXMLNode* ComponentList(int components)
+{
+    CXMLElement* root = WithAttributes(Element(L"ActionList"), {{L"ParentAppName", L"App"}, {L"ComponentType", L"Plugin"}});
+    for (int i = 0; i < components; ++i)
+    {
+        std::wstring id = L"c" + std::to_wstring(i);
+        root->AddChild(WithAttributes(Element(L"Component"), {{L"ID", id.c_str()}, {L"Action", L"Update"},
+                                                             {L"Path", L"C:/Program Files/App/c.dll"}, {L"Result", L"0"}}));
+    }
+    return NewXMLDocument(root);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, XMLParserTextBuildTest,
+    ::testing::Values(
+        WrittenBothWays{"component list", [] { return ComponentList(3); }, true},
+        WrittenBothWays{"root alone", [] { return static_cast<CXMLNode*>(NewXMLDocument(Element(L"R"))); }, true},
+        WrittenBothWays{"nested elements and texts",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(Element(
+                                L"R", {NewXMLText(L"lead"),
+                                       Element(L"a", {Element(L"b", {Element(L"c")}), NewXMLText(L"tail")}),
+                                       WithAttributes(Element(L"d", {NewXMLText(L"x")}), {{L"k", L"v"}}),
+                                       NewXMLText(L"between"), Element(L"e"), NewXMLText(L"end")})));
+                        },
+                        true},
+        WrittenBothWays{"attribute values with markup, quotes and white space",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(WithAttributes(
+                                Element(L"R", {Element(L"a")}),
+                                {{L"markup", L"a < b & c > \"d\" 'e' ]]> &amp;"},
+                                 {L"space", L" tab\tline\nfeed\r\nreturn\r  "},
+                                 {L"empty", L""}})));
+                        },
+                        true},
+        WrittenBothWays{"texts with markup, quotes and white space",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(Element(
+                                L"R", {Element(L"t", {NewXMLText(L"<&> \"quoted\" 'single' ]]> &lt;")}),
+                                       Element(L"w", {NewXMLText(L"  \t\n  ")}),
+                                       Element(L"m", {NewXMLText(L" lead and tail\n ")}), NewXMLText(L" "),
+                                       Element(L"n")})));
+                        },
+                        true},
+        WrittenBothWays{"adjacent texts",
+                        [] {
+                            return static_cast<CXMLNode*>(
+                                NewXMLDocument(Element(L"R", {NewXMLText(L"a"), NewXMLText(L"b"), Element(L"c"),
+                                                              NewXMLText(L"d"), NewXMLText(L"e")})));
+                        },
+                        true},
+        WrittenBothWays{"non-ASCII values",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(
+                                WithAttributes(Element(L"R", {Element(L"t", {NewXMLText(L"\u00E9t\u00E9 \u263A \U0001F600")})}),
+                                               {{L"ID", L"\u65E5\u672C\U0001F600"}, {L"e", L"\u00E9\uFFFD"}})));
+                        },
+                        true},
+        WrittenBothWays{"deep nesting",
+                        [] {
+                            CXMLElement* leaf = Element(L"e", {NewXMLText(L"leaf")});
+                            for (int i = 0; i < 40; ++i)
+                                leaf = Element(L"e", {leaf});
+                            return static_cast<CXMLNode*>(NewXMLDocument(leaf));
+                        },
+                        true},
+        WrittenBothWays{"names of letters, digits and punctuation",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(WithAttributes(
+                                Element(L"_R-1.x", {Element(L"a_b.c-d")}), {{L"_a-1.b", L"v"}, {L"Xm", L"w"}})));
+                        },
+                        true},
+        WrittenBothWays{"repeated attribute names",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(
+                                WithAttributes(Element(L"R"), {{L"a", L"1"}, {L"b", L"x"}, {L"a", L"2"}})));
+                        },
+                        false},
+        WrittenBothWays{"non-ASCII names",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(WithAttributes(
+                                Element(L"Gr\u00F6\u00DFe", {Element(L"a")}), {{L"n\u00E4me", L"v"}})));
+                        },
+                        false},
+        WrittenBothWays{"prefixed and reserved names",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(WithAttributes(
+                                Element(L"R", {Element(L"a:b")}), {{L"xmlns", L"urn:x"}})));
+                        },
+                        false},
+        WrittenBothWays{"text with a CR",
+                        [] {
+                            return static_cast<CXMLNode*>(
+                                NewXMLDocument(Element(L"R", {Element(L"t", {NewXMLText(L"line\r\nbreak")})})));
+                        },
+                        false},
+        WrittenBothWays{"empty text",
+                        [] { return static_cast<CXMLNode*>(NewXMLDocument(Element(L"R", {NewXMLText(L"")}))); },
+                        false},
+        WrittenBothWays{"character XML cannot carry",
+                        [] {
+                            return static_cast<CXMLNode*>(NewXMLDocument(
+                                WithAttributes(Element(L"R"), {{L"a", L"x\u0001y"}})));
+                        },
+                        false}),
+    [](const ::testing::TestParamInfo<WrittenBothWays>& info) { return ParamName(info.param.what); });
 
 class XMLParserSaveTest : public ::testing::Test
 {
