@@ -6,9 +6,6 @@
 
 #include <string>
 
-// The DOM's own serialisation of document, whole, in memory: the bytes that its save writes.
-bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes);
-
 // The DOM's own save truncates its target before it writes and a replacing rename gives the
 // host a new file, so the document is serialised in memory first and then written into the
 // target itself, held without sharing: the file keeps its identity (security, attributes,

@@ -1,7 +1,6 @@
 #include "xml/DOMTreeWriter.h"
 
 #include "xml/DOMInstance.h"
-#include "xml/DocumentText.h"
 #include "xml/NodeString.h"
 #include "xml/XMLElement.h"
 
@@ -16,7 +15,7 @@ constexpr int kIndentPerLevel = 5;
 // replaces. Wine's DOM cannot put attributes on a processing instruction node, and a document
 // whose declaration was made with createProcessingInstruction is never freed after a save
 // there; a parsed declaration gives the same bytes on both platforms without either problem.
-const wchar_t kPlaceholderRoot[] = L"<placeholder/>";
+const wchar_t kDeclarationDocument[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?><placeholder/>";
 
 bool Append(IXMLDOMNode* parent, IXMLDOMNode* child)
 {
@@ -39,7 +38,7 @@ public:
         if (!m_pDocument || root == nullptr)
             return CQMComPtr<IXMLDOMDocument>();
 
-        CQMBstr declaration = AllocateBstr(std::wstring(kDocumentDeclaration) + kPlaceholderRoot);
+        CQMBstr declaration = AllocateBstr(kDeclarationDocument);
         VARIANT_BOOL loaded = VARIANT_FALSE;
         if (m_pDocument->loadXML(declaration.Get(), &loaded) != S_OK || loaded != VARIANT_TRUE)
             return CQMComPtr<IXMLDOMDocument>();
@@ -51,76 +50,7 @@ public:
         return std::move(m_pDocument);
     }
 
-    // The same document, its elements, attributes and texts parsed from the tree's text in one
-    // call; then the line breaks and indents that Build adds, created the same way. Empty when
-    // the tree cannot be put as text or a DOM call fails.
-    CQMComPtr<IXMLDOMDocument> BuildFromText(const CXMLDocument& document)
-    {
-        const CXMLElement* root = dynamic_cast<const CXMLElement*>(document.m_pRoot);
-        std::wstring text;
-        if (root == nullptr || !ComposeDocumentText(document, text))
-            return CQMComPtr<IXMLDOMDocument>();
-        m_pDocument = CreateDOMDocument(kClsidDOMDocument);
-        // Texts of white space must survive the parse; the document then gets back the setting
-        // that Build leaves it with.
-        VARIANT_BOOL preserve = VARIANT_FALSE;
-        if (!m_pDocument || m_pDocument->get_preserveWhiteSpace(&preserve) != S_OK ||
-            m_pDocument->put_preserveWhiteSpace(VARIANT_TRUE) != S_OK)
-            return CQMComPtr<IXMLDOMDocument>();
-        CQMBstr bstrText = AllocateBstr(text);
-        VARIANT_BOOL loaded = VARIANT_FALSE;
-        CQMComPtr<IXMLDOMElement> domRoot;
-        if (m_pDocument->loadXML(bstrText.Get(), &loaded) != S_OK || loaded != VARIANT_TRUE ||
-            m_pDocument->put_preserveWhiteSpace(preserve) != S_OK ||
-            m_pDocument->get_documentElement(domRoot.Put()) != S_OK || !domRoot ||
-            !AddLineBreaks(domRoot.Get(), *root, 0))
-            return CQMComPtr<IXMLDOMDocument>();
-        return std::move(m_pDocument);
-    }
-
 private:
-    // Walks the parsed element and its tree element in step: the parsed children are the tree's
-    // with adjacent texts merged, so their elements come in the same order.
-    bool AddLineBreaks(IXMLDOMNode* node, const CXMLElement& element, int level)
-    {
-        const std::vector<CXMLNode*>& children = element.GetChildren();
-        auto treeChild = children.begin();
-        CQMComPtr<IXMLDOMNode> child;
-        if (FAILED(node->get_firstChild(child.Put())))
-            return false;
-        while (child)
-        {
-            DOMNodeType type = NODE_INVALID;
-            CQMComPtr<IXMLDOMNode> next;
-            if (child->get_nodeType(&type) != S_OK || FAILED(child->get_nextSibling(next.Put())))
-                return false;
-            if (type == NODE_ELEMENT)
-            {
-                while (treeChild != children.end() && (*treeChild)->m_nType != XML_NODE_ELEMENT)
-                    ++treeChild;
-                const CXMLElement* childElement =
-                    treeChild != children.end() ? dynamic_cast<const CXMLElement*>(*treeChild++) : nullptr;
-                if (childElement == nullptr || !InsertLineBreak(node, child.Get(), level + 1) ||
-                    (!childElement->GetChildren().empty() && !AddLineBreaks(child.Get(), *childElement, level + 1)))
-                    return false;
-            }
-            child = std::move(next);
-        }
-        return children.empty() || children.back()->m_nType != XML_NODE_ELEMENT || AppendLineBreak(node, level);
-    }
-
-    bool InsertLineBreak(IXMLDOMNode* parent, IXMLDOMNode* before, int level)
-    {
-        CQMComPtr<IXMLDOMText> node;
-        CQMComPtr<IXMLDOMNode> inserted;
-        VARIANT reference;
-        ::VariantInit(&reference);
-        V_VT(&reference) = VT_UNKNOWN;
-        V_UNKNOWN(&reference) = before; // borrowed: only looked at
-        return m_pDocument->createTextNode(LineBreak(level), node.Put()) == S_OK && node &&
-               parent->insertBefore(node.Get(), reference, inserted.Put()) == S_OK;
-    }
-
     CQMComPtr<IXMLDOMElement> BuildElement(const CXMLElement& element)
     {
         CQMComPtr<IXMLDOMElement> result;
@@ -187,9 +117,7 @@ private:
 
     // A line break, then the indent of the given level (none at the root), as one text:
     // the bytes of two adjacent texts, for half the nodes.
-    bool AppendLineBreak(IXMLDOMNode* parent, int level) { return AppendText(parent, LineBreak(level)); }
-
-    BSTR LineBreak(int level)
+    bool AppendLineBreak(IXMLDOMElement* parent, int level)
     {
         while (static_cast<int>(m_vecLineBreaks.size()) <= level)
         {
@@ -197,7 +125,7 @@ private:
             text.append(m_vecLineBreaks.size() * kIndentPerLevel, L' ');
             m_vecLineBreaks.push_back(AllocateBstr(text));
         }
-        return m_vecLineBreaks[level].Get();
+        return AppendText(parent, m_vecLineBreaks[level].Get());
     }
 
     // Element and attribute names repeat throughout a document: each is allocated once.
@@ -210,7 +138,7 @@ private:
         return found->second.Get();
     }
 
-    bool AppendText(IXMLDOMNode* parent, BSTR text)
+    bool AppendText(IXMLDOMElement* parent, BSTR text)
     {
         CQMComPtr<IXMLDOMText> node;
         return m_pDocument->createTextNode(text, node.Put()) == S_OK && Append(parent, node.Get());
@@ -226,24 +154,10 @@ private:
 };
 } // namespace
 
-CQMComPtr<IXMLDOMDocument> BuildDOMDocumentNodeByNode(const CXMLNode* document, BSTR newLine)
+CQMComPtr<IXMLDOMDocument> BuildDOMDocument(const CXMLNode* document, BSTR newLine)
 {
     const CXMLDocument* tree = dynamic_cast<const CXMLDocument*>(document);
     if (tree == nullptr)
         return CQMComPtr<IXMLDOMDocument>();
     return CDOMTreeWriter(newLine).Build(*tree);
-}
-
-CQMComPtr<IXMLDOMDocument> BuildDOMDocumentFromText(const CXMLNode* document, BSTR newLine)
-{
-    const CXMLDocument* tree = dynamic_cast<const CXMLDocument*>(document);
-    if (tree == nullptr)
-        return CQMComPtr<IXMLDOMDocument>();
-    return CDOMTreeWriter(newLine).BuildFromText(*tree);
-}
-
-CQMComPtr<IXMLDOMDocument> BuildDOMDocument(const CXMLNode* document, BSTR newLine)
-{
-    CQMComPtr<IXMLDOMDocument> dom = BuildDOMDocumentFromText(document, newLine);
-    return dom ? std::move(dom) : BuildDOMDocumentNodeByNode(document, newLine);
 }

@@ -10,10 +10,5 @@
 
 // The DOM document of a tree of kind XML_NODE_DOCUMENT, or empty when the tree holds a
 // node that cannot stand where it is or a DOM call fails. newLine is the line-break text.
-// Parsed in one call from the tree's text where the tree allows it, built node by node
-// otherwise: the same nodes either way. Throws std::bad_alloc.
+// Throws std::bad_alloc.
 CQMComPtr<IXMLDOMDocument> BuildDOMDocument(const CXMLNode* document, BSTR newLine);
-
-// The two ways on their own, each empty where it cannot take the tree.
-CQMComPtr<IXMLDOMDocument> BuildDOMDocumentFromText(const CXMLNode* document, BSTR newLine);
-CQMComPtr<IXMLDOMDocument> BuildDOMDocumentNodeByNode(const CXMLNode* document, BSTR newLine);

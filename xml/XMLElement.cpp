@@ -4,7 +4,7 @@
 
 namespace
 {
-constexpr size_t kInitialListCapacity = 4;
+constexpr size_t kInitialListCapacity = 8;
 
 void DeleteList(std::vector<CXMLNode*>* list)
 {
