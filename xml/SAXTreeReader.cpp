@@ -34,28 +34,6 @@ struct QMSafeArrayTraits
 };
 using CQMSafeArray = CQMUniqueHandle<QMSafeArrayTraits>;
 
-// The whole file as a byte array for the reader, and a line feed after it: Wine's reader leaves
-// out the last byte of an array, and white space after the root element means nothing to any
-// reader. Empty when the file cannot be read.
-CQMSafeArray ReadFileBytes(const std::wstring& path)
-{
-    CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxReadBytes)
-        return CQMSafeArray();
-    const DWORD fileSize = static_cast<DWORD>(size.QuadPart);
-    CQMSafeArray bytes(::SafeArrayCreateVector(VT_UI1, 0, fileSize + 1));
-    void* data = nullptr;
-    if (!bytes || FAILED(::SafeArrayAccessData(bytes.Get(), &data)))
-        return CQMSafeArray();
-    DWORD read = 0;
-    bool whole = fileSize == 0 || (::ReadFile(file.Get(), data, fileSize, &read, nullptr) && read == fileSize);
-    static_cast<char*>(data)[fileSize] = '\n';
-    ::SafeArrayUnaccessData(bytes.Get());
-    return whole ? std::move(bytes) : CQMSafeArray();
-}
-
 // Only UTF-8 that declares no other encoding, and without document types, CDATA sections or
 // processing instructions, goes to the reader: where encodings are guessed or markup beyond
 // elements and comments is met, the platform's SAX reader and DOM do not always agree (Wine's
@@ -86,14 +64,27 @@ bool IsPlainUtf8Document(const char* bytes, size_t size)
     return true;
 }
 
-bool IsPlainUtf8Document(SAFEARRAY* bytes)
+// The whole file as a byte array for the reader, and a line feed after it: Wine's reader leaves
+// out the last byte of an array, and white space after the root element means nothing to any
+// reader. Empty when the file cannot be read or is not plain UTF-8.
+CQMSafeArray ReadPlainUtf8File(const std::wstring& path)
 {
+    CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxReadBytes)
+        return CQMSafeArray();
+    const DWORD fileSize = static_cast<DWORD>(size.QuadPart);
+    CQMSafeArray bytes(::SafeArrayCreateVector(VT_UI1, 0, fileSize + 1));
     void* data = nullptr;
-    if (FAILED(::SafeArrayAccessData(bytes, &data)))
-        return false;
-    bool plain = IsPlainUtf8Document(static_cast<const char*>(data), bytes->rgsabound[0].cElements);
-    ::SafeArrayUnaccessData(bytes);
-    return plain;
+    if (!bytes || FAILED(::SafeArrayAccessData(bytes.Get(), &data)))
+        return CQMSafeArray();
+    DWORD read = 0;
+    bool plain = fileSize == 0 || (::ReadFile(file.Get(), data, fileSize, &read, nullptr) && read == fileSize);
+    plain = plain && IsPlainUtf8Document(static_cast<const char*>(data), fileSize);
+    static_cast<char*>(data)[fileSize] = '\n';
+    ::SafeArrayUnaccessData(bytes.Get());
+    return plain ? std::move(bytes) : CQMSafeArray();
 }
 
 bool IsXMLSpace(wchar_t c)
@@ -288,6 +279,9 @@ private:
 
 CXMLDocument* ReadFileWithSAX(const std::wstring& path)
 {
+    CQMSafeArray bytes = ReadPlainUtf8File(path);
+    if (!bytes)
+        return nullptr;
     CSAXTreeBuilder builder;
     bool parsed = false;
     {
@@ -302,9 +296,6 @@ CXMLDocument* ReadFileWithSAX(const std::wstring& path)
             return nullptr;
         for (const wchar_t* feature : kFeaturesOff)
             reader->putFeature(feature, VARIANT_FALSE);
-        CQMSafeArray bytes = ReadFileBytes(path);
-        if (!bytes || !IsPlainUtf8Document(bytes.Get()))
-            return nullptr;
         VARIANT input;
         ::VariantInit(&input);
         V_VT(&input) = VT_ARRAY | VT_UI1;

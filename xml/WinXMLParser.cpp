@@ -34,6 +34,13 @@ CWinXMLParser::CWinXMLParser() : m_bstrNewLine(AllocateBstr(L"\r\n")) {}
 
 namespace
 {
+std::wstring SlashedPath(const wchar_t* path)
+{
+    std::wstring slashed(path);
+    ReplaceChar(slashed, L'\\', L'/');
+    return slashed;
+}
+
 template <class Load>
 CXMLDocument* LoadWith(Load&& load)
 {
@@ -56,17 +63,15 @@ CXMLDocument* CWinXMLParser::LoadFile(const wchar_t* path)
 {
     if (path == nullptr)
         return nullptr;
-    std::wstring domPath(path);
-    ReplaceChar(domPath, L'\\', L'/');
-    // One pass of the reader where the document allows it; the DOM for everything else.
-    CXMLDocument* read = ValueOrFailure<CXMLDocument*>(nullptr, [&] {
+    // One pass of the SAX reader where the document allows it; the DOM for everything else.
+    CXMLDocument* read = ValueOrFailure<CXMLDocument*>(nullptr, [path] {
         CQMComInit com = InitializeComForThread();
-        return ReadFileWithSAX(domPath);
+        return ReadFileWithSAX(SlashedPath(path));
     });
     if (read != nullptr)
         return read;
-    return LoadWith([&domPath](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
-        CQMBstr bstrPath = AllocateBstr(domPath);
+    return LoadWith([path](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
+        CQMBstr bstrPath = AllocateBstr(SlashedPath(path));
         return dom->load(BorrowedStringVariant(bstrPath.Get()), &loaded);
     });
 }
