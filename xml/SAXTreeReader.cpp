@@ -42,7 +42,8 @@ using CQMSafeArray = CQMUniqueHandle<QMSafeArrayTraits>;
 // always itself, and in text and attribute values it is always written as a reference.
 bool IsPlainUtf8Document(const char* bytes, size_t size)
 {
-    static const char* const kDeclarations[] = {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<?xml version=\"1.0\"?>"};
+    static const char* const kDeclarations[] = {"<?xml version=\"1.0\" encoding=\"UTF-8\"?>",
+                                                "<?xml version=\"1.0\" encoding=\"utf-8\"?>", "<?xml version=\"1.0\"?>"};
     if (std::memchr(bytes, 0, size) != nullptr)
         return false;
     size_t body = size >= 3 && std::memcmp(bytes, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;

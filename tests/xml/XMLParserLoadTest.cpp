@@ -134,6 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "     <Component ID=\"b\" Action=\"Add\"/>\r\n</ActionList>\r\n",
                       true},
         ReadInOnePass{"no declaration", "<r a=\"1\"><b>t</b></r>", true},
+        ReadInOnePass{"declaration in lower case", "<?xml version=\"1.0\" encoding=\"utf-8\"?><r><b/></r>", true},
         ReadInOnePass{"declaration without encoding, byte-order mark",
                       "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<r><b/></r>", true},
         ReadInOnePass{"comments inside and around", "<!-- a --><r><!--c--><a/><!--d-->x<!--e-->y<!-- <b/> --></r><!-- z -->",
