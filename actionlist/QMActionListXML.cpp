@@ -4,6 +4,7 @@
 #include "xml/XMLElement.h"
 #include "xml/XMLParser.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace
@@ -63,12 +64,8 @@ int CQMActionListXML::Load(const std::wstring& path)
 void CQMActionListXML::ParseComponents(CXMLNode* root)
 {
     std::vector<QMComponentRecord> components;
-    std::unordered_map<std::wstring, size_t> firstByID;
-    std::vector<size_t> firstOfEachID;
     const int count = root != nullptr ? root->GetChildCount() : 0;
     components.reserve(count);
-    firstByID.reserve(count);
-    firstOfEachID.reserve(count);
     for (int i = 0; i < count; ++i)
     {
         const CXMLElement* element = dynamic_cast<const CXMLElement*>(root->GetChild(i));
@@ -79,12 +76,28 @@ void CQMActionListXML::ParseComponents(CXMLNode* root)
             record[field] = AttributeValue(*element, kFieldNames[field]);
         if (record[QM_COMPONENT_ID].empty() || record[QM_COMPONENT_ACTION].empty())
             continue;
-        if (firstByID.emplace(record[QM_COMPONENT_ID], components.size()).second)
-            firstOfEachID.push_back(components.size());
         components.push_back(std::move(record));
     }
+
+    // Sorted by ID, equal IDs keeping list order: the first of each run is the first component
+    // of its ID.
+    std::vector<size_t> firstByID(components.size());
+    for (size_t i = 0; i < firstByID.size(); ++i)
+        firstByID[i] = i;
+    auto idLess = [&components](size_t a, size_t b) {
+        return components[a][QM_COMPONENT_ID] < components[b][QM_COMPONENT_ID];
+    };
+    std::stable_sort(firstByID.begin(), firstByID.end(), idLess);
+    firstByID.erase(std::unique(firstByID.begin(), firstByID.end(),
+                                [&components](size_t a, size_t b) {
+                                    return components[a][QM_COMPONENT_ID] == components[b][QM_COMPONENT_ID];
+                                }),
+                    firstByID.end());
+    std::vector<size_t> firstOfEachID(firstByID);
+    std::sort(firstOfEachID.begin(), firstOfEachID.end());
+
     m_vecComponents.swap(components);
-    m_mapFirstByID.swap(firstByID);
+    m_vecFirstByID.swap(firstByID);
     m_vecFirstOfEachID.swap(firstOfEachID);
 }
 
@@ -123,12 +136,15 @@ int CQMActionListXML::Save(const wchar_t* path) const
 
 void CQMActionListXML::SetResult(const std::wstring& id, const std::wstring& result)
 {
-    auto first = m_mapFirstByID.find(id);
-    if (first == m_mapFirstByID.end())
+    auto first = std::lower_bound(m_vecFirstByID.begin(), m_vecFirstByID.end(), id,
+                                  [this](size_t position, const std::wstring& key) {
+                                      return m_vecComponents[position][QM_COMPONENT_ID] < key;
+                                  });
+    if (first == m_vecFirstByID.end() || m_vecComponents[*first][QM_COMPONENT_ID] != id)
         return;
     // A failed allocation leaves the old result: assignment gives the strong guarantee.
     ValueOrFailure(false, [&] {
-        m_vecComponents[first->second][QM_COMPONENT_RESULT] = result;
+        m_vecComponents[*first][QM_COMPONENT_RESULT] = result;
         return true;
     });
 }

@@ -13,7 +13,6 @@
 
 #include <array>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 // One component: "ID", "Action", "Path", "Version", "Result", in that order.
@@ -69,8 +68,10 @@ public:
     std::wstring m_strComponentType;
 
 private:
-    // Position of the first component of each ID, so that setting every result stays linear.
-    std::unordered_map<std::wstring, size_t> m_mapFirstByID;
-    // The same positions in list order, for passes over every ID that stay in step with memory.
+    // Position of the first component of each ID, ordered by ID for lookups. Positions, not
+    // copies of the IDs: a list of thousands of components is read without an allocation each.
+    std::vector<size_t> m_vecFirstByID;
+    // The same positions in list order, so that setting every result stays linear and in step
+    // with memory.
     std::vector<size_t> m_vecFirstOfEachID;
 };

@@ -3,13 +3,14 @@
 #include "sys/ComHandle.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
+#include "xml/ByteStream.h"
 
 #include <string>
 
 namespace
 {
-// The DOM's own serialisation, whole, in memory.
-bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
+// The same through the platform's own memory stream, for a DOM that would not write into ours.
+bool SerialiseThroughMemoryBlock(IXMLDOMDocument* document, std::string& bytes)
 {
     CQMComPtr<IStream> stream;
     if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.Put())) || !stream)
@@ -30,6 +31,20 @@ bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
     ULONG read = 0;
     return bytes.empty() || (stream->Read(&bytes[0], static_cast<ULONG>(bytes.size()), &read) == S_OK &&
                              read == bytes.size());
+}
+
+// The DOM's own serialisation, whole, in memory.
+bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
+{
+    CQMByteStream stream(bytes);
+    VARIANT target;
+    ::VariantInit(&target);
+    V_VT(&target) = VT_UNKNOWN;
+    V_UNKNOWN(&target) = static_cast<IStream*>(&stream); // borrowed: the save only writes to it
+    if (document->save(target) == S_OK)
+        return true;
+    bytes.clear();
+    return SerialiseThroughMemoryBlock(document, bytes);
 }
 
 bool WriteAt(HANDLE file, LONGLONG offset, const char* data, DWORD size)

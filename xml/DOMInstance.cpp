@@ -7,6 +7,8 @@ const CLSID kClsidDOMDocument = {0xF6D90F11, 0x9C73, 0x11D3, {0xB3, 0x2E, 0x00, 
 
 namespace
 {
+const CLSID kClsidSAXXMLReader30 = {0x3124C396, 0xFB13, 0x4836, {0xA6, 0xAD, 0x13, 0x17, 0xF1, 0x71, 0x36, 0x88}};
+const IID kIidSAXXMLReader = {0xA4F96ED0, 0xF829, 0x476E, {0x81, 0xC0, 0xCD, 0xC7, 0xBD, 0x2A, 0x08, 0x02}};
 const IID kIidXMLDOMDocument = {0x2933BF81, 0x7B36, 0x11D2, {0xB2, 0x0E, 0x00, 0xC0, 0x4F, 0x98, 0x3E, 0x60}};
 
 // In-process server and handler, local and remote server: wherever the class is registered.
@@ -27,6 +29,15 @@ CQMComPtr<IXMLDOMDocument> CreateDOMDocument(const CLSID& clsid)
     if (FAILED(object->QueryInterface(kIidXMLDOMDocument, reinterpret_cast<void**>(document.Put()))))
         return CQMComPtr<IXMLDOMDocument>();
     return document;
+}
+
+CQMComPtr<ISAXXMLReader> CreateSAXReader()
+{
+    CQMComPtr<ISAXXMLReader> reader;
+    if (FAILED(::CoCreateInstance(kClsidSAXXMLReader30, nullptr, kAnyServerContext, kIidSAXXMLReader,
+                                  reinterpret_cast<void**>(reader.Put()))))
+        return CQMComPtr<ISAXXMLReader>();
+    return reader;
 }
 
 CQMBstr AllocateBstr(const std::wstring& text)

@@ -16,5 +16,8 @@ extern const CLSID kClsidDOMDocument;
 // A new document instance of the class, or empty when any step of creating it fails.
 CQMComPtr<IXMLDOMDocument> CreateDOMDocument(const CLSID& clsid);
 
+// A new SAX reader of the same library (version 3.0), or empty when it cannot be created.
+CQMComPtr<ISAXXMLReader> CreateSAXReader();
+
 // A COM string of text; throws std::bad_alloc when it cannot be allocated.
 CQMBstr AllocateBstr(const std::wstring& text);

@@ -6,6 +6,7 @@
 #include "xml/DOMInstance.h"
 #include "xml/DOMTreeReader.h"
 #include "xml/DOMTreeWriter.h"
+#include "xml/SAXTreeReader.h"
 
 #include <atomic>
 #include <new>
@@ -33,6 +34,13 @@ CWinXMLParser::CWinXMLParser() : m_bstrNewLine(AllocateBstr(L"\r\n")) {}
 
 namespace
 {
+std::wstring SlashedPath(const wchar_t* path)
+{
+    std::wstring slashed(path);
+    ReplaceChar(slashed, L'\\', L'/');
+    return slashed;
+}
+
 template <class Load>
 CXMLDocument* LoadWith(Load&& load)
 {
@@ -55,10 +63,15 @@ CXMLDocument* CWinXMLParser::LoadFile(const wchar_t* path)
 {
     if (path == nullptr)
         return nullptr;
+    // One pass of the SAX reader where the document allows it; the DOM for everything else.
+    CXMLDocument* read = ValueOrFailure<CXMLDocument*>(nullptr, [path] {
+        CQMComInit com = InitializeComForThread();
+        return ReadFileWithSAX(SlashedPath(path));
+    });
+    if (read != nullptr)
+        return read;
     return LoadWith([path](IXMLDOMDocument* dom, VARIANT_BOOL& loaded) {
-        std::wstring domPath(path);
-        ReplaceChar(domPath, L'\\', L'/');
-        CQMBstr bstrPath = AllocateBstr(domPath);
+        CQMBstr bstrPath = AllocateBstr(SlashedPath(path));
         return dom->load(BorrowedStringVariant(bstrPath.Get()), &loaded);
     });
 }

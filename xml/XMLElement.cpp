@@ -4,7 +4,7 @@
 
 namespace
 {
-constexpr size_t kInitialListCapacity = 4;
+constexpr size_t kInitialListCapacity = 8;
 
 void DeleteList(std::vector<CXMLNode*>* list)
 {
@@ -21,7 +21,8 @@ void Append(std::vector<CXMLNode*>*& list, CXMLNode* node)
     if (list == nullptr)
     {
         list = new std::vector<CXMLNode*>();
-        // Elements mostly carry a few attributes or children: one allocation for them.
+        // Elements mostly carry a few attributes or children (a component up to five): one
+        // allocation for them.
         list->reserve(kInitialListCapacity);
     }
     list->push_back(node);

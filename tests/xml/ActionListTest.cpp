@@ -179,6 +179,16 @@ TEST_F(ActionListTest, SetResultChangesOnlyTheFirstComponentOfAnID)
     // Setting every result at once reaches the same components.
     model.SetEveryResult(L"14");
     EXPECT_EQ(DescribeModel(model), L"P=;T=\n[a][1][][][14]\n[b][2][][][14]\n[a][3][][][old]");
+
+    // IDs out of order, each repeated after the others: still the first of each in list order.
+    ASSERT_EQ(LoadText(model, L"<ActionList><Component ID=\"c\" Action=\"1\"/><Component ID=\"b\" Action=\"2\"/>"
+                              L"<Component ID=\"a\" Action=\"3\"/><Component ID=\"c\" Action=\"4\"/>"
+                              L"<Component ID=\"b\" Action=\"5\"/></ActionList>"),
+              QM_ACTIONLIST_LOADED);
+    model.SetEveryResult(L"0");
+    model.SetResult(L"b", L"9");
+    model.SetResult(L"bb", L"x");
+    EXPECT_EQ(DescribeModel(model), L"P=;T=\n[c][1][][][0]\n[b][2][][][9]\n[a][3][][][0]\n[c][4][][][]\n[b][5][][][]");
 }
 
 TEST_F(ActionListTest, SetResultComparesIDsExactly)

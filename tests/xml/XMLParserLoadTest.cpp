@@ -3,6 +3,8 @@
 #include "support/FileUtilForTest.h"
 #include "support/TempFolder.h"
 #include "support/XMLTreeForTest.h"
+#include "sys/ComHandle.h"
+#include "xml/SAXTreeReader.h"
 #include "xml/XMLElement.h"
 
 #include <gtest/gtest.h>
@@ -93,6 +95,74 @@ INSTANTIATE_TEST_SUITE_P(
                  std::string("<\0r\0/\0>\0", 8)},
         BadInput{"nested deeper than the tree allows", NestedElements(257, "<e>", "e")}),
     [](const ::testing::TestParamInfo<BadInput>& info) { return ParamName(info.param.what); });
+
+// Files are read in one pass of the SAX reader where they hold only what it reads as the DOM
+// does; the tree must then be the DOM's. Everything else is left to the DOM.
+struct ReadInOnePass
+{
+    const char* what;
+    std::string bytes;
+    bool byReader;
+};
+
+class XMLParserOnePassTest : public XMLParserLoadTest, public ::testing::WithParamInterface<ReadInOnePass>
+{
+};
+
+TEST_P(XMLParserOnePassTest, GivesTheDOMTreeOrLeavesTheFileToTheDOM)
+{
+    std::wstring path = m_folder.Child(L"in.xml");
+    ASSERT_TRUE(WriteFileBytes(path, GetParam().bytes));
+    CQMComInit com = InitializeComForThread();
+    std::unique_ptr<CXMLDocument> read(ReadFileWithSAX(path));
+    EXPECT_EQ(read != nullptr, GetParam().byReader);
+    if (read)
+    {
+        std::string body = GetParam().bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? GetParam().bytes.substr(3) : GetParam().bytes;
+        std::unique_ptr<CXMLDocument> byDOM(GetXMLParser()->LoadXML(Utf8ToWide(body).c_str()));
+        EXPECT_EQ(DescribeTree(read.get()), DescribeTree(byDOM.get()));
+        EXPECT_EQ(DescribeTree(read.get()), DescribeTree(LoadFileForTest(path).get()));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, XMLParserOnePassTest,
+    ::testing::Values(
+        ReadInOnePass{"action list as written",
+                      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"A\">\r\n"
+                      "     <Component ID=\"a\" Action=\"Update\" Path=\"C:/x &amp; y\"/>\r\n"
+                      "     <Component ID=\"b\" Action=\"Add\"/>\r\n</ActionList>\r\n",
+                      true},
+        ReadInOnePass{"no declaration", "<r a=\"1\"><b>t</b></r>", true},
+        ReadInOnePass{"declaration in lower case", "<?xml version=\"1.0\" encoding=\"utf-8\"?><r><b/></r>", true},
+        ReadInOnePass{"declaration without encoding, byte-order mark",
+                      "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<r><b/></r>", true},
+        ReadInOnePass{"comments inside and around", "<!-- a --><r><!--c--><a/><!--d-->x<!--e-->y<!-- <b/> --></r><!-- z -->",
+                      true},
+        ReadInOnePass{"references in texts and attributes",
+                      "<r a=\"&lt;&amp;&quot;&apos;&gt;&#233;\" b=\"x&#9;y&#10;z&#13;w\" c=\"t\tu\r\nv\"><t>&lt;x&gt;&#32;&#233;\r\nz</t></r>",
+                      true},
+        ReadInOnePass{"text and elements mixed", "<r>a<b>c</b>d<e/>f</r>", true},
+        ReadInOnePass{"non-ASCII names and values",
+                      "<Gr\xC3\xB6\xC3\x9F"
+                      "e n\xC3\xA4me=\"\xE6\x97\xA5\xF0\x9F\x98\x80\">\xC3\xA9t\xC3\xA9</Gr\xC3\xB6\xC3\x9F"
+                      "e>",
+                      true},
+        ReadInOnePass{"nested to the limit", NestedElements(256, "<e>", "e"), true},
+        ReadInOnePass{"nested deeper than the limit", NestedElements(257, "<e>", "e"), false},
+        ReadInOnePass{"white space at the ends of a text", "<r><c> t </c></r>", false},
+        ReadInOnePass{"processing instruction after the root", "<r/><?pi data?>", false},
+        ReadInOnePass{"processing instruction inside", "<r><?pi data?></r>", false},
+        ReadInOnePass{"CDATA", "<r><![CDATA[x]]></r>", false},
+        ReadInOnePass{"document type", "<!DOCTYPE r [<!ENTITY co \"Company\">]><r>&co;</r>", false},
+        ReadInOnePass{"namespace declaration", "<r xmlns=\"urn:x\"><a/></r>", false},
+        ReadInOnePass{"preserved white space", "<r xml:space=\"preserve\"> <a/> </r>", false},
+        ReadInOnePass{"declaration in another form", "<?xml version='1.0' encoding='utf-8'?><r/>", false},
+        ReadInOnePass{"UTF-16 with its byte-order mark", std::string("\xFF\xFE<\0r\0/\0>\0", 10), false},
+        ReadInOnePass{"UTF-16 without a byte-order mark", std::string("<\0r\0/\0>\0", 8), false},
+        ReadInOnePass{"not well-formed", "<r><a></r>", false},
+        ReadInOnePass{"empty", "", false}),
+    [](const ::testing::TestParamInfo<ReadInOnePass>& info) { return ParamName(info.param.what); });
 
 TEST_F(XMLParserLoadTest, NestingUpToTheLimitLoads)
 {
