@@ -2,11 +2,11 @@
 
 #include "sys/NoThrow.h"
 #include "sys/PathUtil.h"
-#include "xml/DOMFileSave.h"
 #include "xml/DOMInstance.h"
 #include "xml/DOMTreeReader.h"
-#include "xml/DOMTreeWriter.h"
+#include "xml/InPlaceFileSave.h"
 #include "xml/SAXTreeReader.h"
+#include "xml/XMLTextWriter.h"
 
 #include <atomic>
 #include <new>
@@ -29,8 +29,6 @@ CXMLParser* GetXMLParser()
     }
     return created;
 }
-
-CWinXMLParser::CWinXMLParser() : m_bstrNewLine(AllocateBstr(L"\r\n")) {}
 
 namespace
 {
@@ -86,26 +84,42 @@ CXMLDocument* CWinXMLParser::LoadXML(const wchar_t* text)
     });
 }
 
+namespace
+{
+// The document as UTF-8 text; false when the tree cannot be written.
+bool DocumentBytes(CXMLNode* document, const std::wstring& newLine, std::string& bytes)
+{
+    std::wstring text;
+    if (!WriteXMLDocumentText(document, newLine, text))
+        return false;
+    int size = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                                     nullptr, 0, nullptr, nullptr);
+    if (size <= 0)
+        return false;
+    bytes.resize(static_cast<size_t>(size));
+    return ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &bytes[0],
+                                 size, nullptr, nullptr) == size;
+}
+} // namespace
+
 bool CWinXMLParser::SaveFile(CXMLNode* document, const wchar_t* path)
 {
     if (path == nullptr)
         return false;
     return ValueOrFailure(false, [&] {
-        CQMComInit com = InitializeComForThread();
-        CQMComPtr<IXMLDOMDocument> dom = BuildDOMDocument(document, m_bstrNewLine.Get());
-        return dom && SaveDOMDocumentInPlace(dom.Get(), path);
+        // Everything that can fail before the file is touched comes first: the whole text.
+        std::string bytes;
+        return DocumentBytes(document, m_strNewLine, bytes) && SaveBytesInPlace(bytes, path);
     });
 }
 
 void CWinXMLParser::GetXML(CXMLNode* document, std::wstring& out)
 {
     ValueOrFailure(false, [&] {
-        CQMComInit com = InitializeComForThread();
-        CQMComPtr<IXMLDOMDocument> dom = BuildDOMDocument(document, m_bstrNewLine.Get());
-        CQMBstr text;
-        if (!dom || dom->get_xml(text.Put()) != S_OK || !text)
+        std::wstring text;
+        if (!WriteXMLDocumentText(document, m_strNewLine, text))
             return false;
-        out.assign(text.Get(), ::SysStringLen(text.Get()));
+        out.swap(text);
         return true;
     });
 }

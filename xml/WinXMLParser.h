@@ -3,11 +3,12 @@
 #include "sys/ComHandle.h"
 #include "xml/XMLParser.h"
 
+#include <string>
+
 class CWinXMLParser : public CXMLParser
 {
 public:
-    // Throws std::bad_alloc when the line-break string cannot be allocated.
-    CWinXMLParser();
+    CWinXMLParser() = default;
 
     CXMLDocument* LoadFile(const wchar_t* path) override;
     CXMLDocument* LoadXML(const wchar_t* text) override;
@@ -15,6 +16,6 @@ public:
     void GetXML(CXMLNode* document, std::wstring& out) override;
 
 private:
-    // CR LF, the text of every line break that the writer adds.
-    CQMBstr m_bstrNewLine;
+    // The text of every line break that the writer adds.
+    const std::wstring m_strNewLine = L"\r\n";
 };

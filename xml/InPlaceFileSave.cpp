@@ -1,52 +1,12 @@
-#include "xml/DOMFileSave.h"
+#include "xml/InPlaceFileSave.h"
 
-#include "sys/ComHandle.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
-#include "xml/ByteStream.h"
 
-#include <string>
+#include <windows.h>
 
 namespace
 {
-// The same through the platform's own memory stream, for a DOM that would not write into ours.
-bool SerialiseThroughMemoryBlock(IXMLDOMDocument* document, std::string& bytes)
-{
-    CQMComPtr<IStream> stream;
-    if (FAILED(::CreateStreamOnHGlobal(nullptr, TRUE, stream.Put())) || !stream)
-        return false;
-    VARIANT target;
-    ::VariantInit(&target);
-    V_VT(&target) = VT_UNKNOWN;
-    V_UNKNOWN(&target) = stream.Get(); // borrowed: the save only writes to it
-    if (document->save(target) != S_OK)
-        return false;
-
-    LARGE_INTEGER start = {};
-    ULARGE_INTEGER end = {};
-    if (FAILED(stream->Seek(start, STREAM_SEEK_END, &end)) || end.QuadPart > 0x7FFFFFFF ||
-        FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
-        return false;
-    bytes.resize(static_cast<size_t>(end.QuadPart));
-    ULONG read = 0;
-    return bytes.empty() || (stream->Read(&bytes[0], static_cast<ULONG>(bytes.size()), &read) == S_OK &&
-                             read == bytes.size());
-}
-
-// The DOM's own serialisation, whole, in memory.
-bool SerialiseDOMDocument(IXMLDOMDocument* document, std::string& bytes)
-{
-    CQMByteStream stream(bytes);
-    VARIANT target;
-    ::VariantInit(&target);
-    V_VT(&target) = VT_UNKNOWN;
-    V_UNKNOWN(&target) = static_cast<IStream*>(&stream); // borrowed: the save only writes to it
-    if (document->save(target) == S_OK)
-        return true;
-    bytes.clear();
-    return SerialiseThroughMemoryBlock(document, bytes);
-}
-
 bool WriteAt(HANDLE file, LONGLONG offset, const char* data, DWORD size)
 {
     LARGE_INTEGER position = {};
@@ -75,17 +35,12 @@ bool ReplaceContents(HANDLE file, const std::string& bytes)
 }
 } // namespace
 
-bool SaveDOMDocumentInPlace(IXMLDOMDocument* document, const std::wstring& path)
+bool SaveBytesInPlace(const std::string& bytes, const std::wstring& path)
 {
     std::wstring target = ToPlatformPath(path);
     // A read-only target stays as it is, also where the platform would let its owner write it.
     DWORD attributes = ::GetFileAttributesW(target.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
-
-    // Everything that can fail before the file is touched comes first: the whole text.
-    std::string bytes;
-    if (!SerialiseDOMDocument(document, bytes))
         return false;
 
     // The file itself is written, so that it keeps its security, attributes and hard links.
