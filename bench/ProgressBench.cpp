@@ -375,6 +375,9 @@ enum Variant
 
 int main()
 {
+    // As in a host with a user interface, COM is already set up on the calling thread: the
+    // call's own apartment is then a reference on it, not one made and torn down each time.
+    CQMComInit com = InitializeComForThread();
     std::wstring exePath = StandInPath();
     std::wstring folder = CreateBenchFolder(L"qm_progress_bench");
     std::wstring scenarioPath = folder + L"\\scenario.txt";

@@ -84,24 +84,6 @@ CXMLDocument* CWinXMLParser::LoadXML(const wchar_t* text)
     });
 }
 
-namespace
-{
-// The document as UTF-8 text; false when the tree cannot be written.
-bool DocumentBytes(CXMLNode* document, const std::wstring& newLine, std::string& bytes)
-{
-    std::wstring text;
-    if (!WriteXMLDocumentText(document, newLine, text))
-        return false;
-    int size = ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                     nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return false;
-    bytes.resize(static_cast<size_t>(size));
-    return ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), &bytes[0],
-                                 size, nullptr, nullptr) == size;
-}
-} // namespace
-
 bool CWinXMLParser::SaveFile(CXMLNode* document, const wchar_t* path)
 {
     if (path == nullptr)
@@ -109,16 +91,20 @@ bool CWinXMLParser::SaveFile(CXMLNode* document, const wchar_t* path)
     return ValueOrFailure(false, [&] {
         // Everything that can fail before the file is touched comes first: the whole text.
         std::string bytes;
-        return DocumentBytes(document, m_strNewLine, bytes) && SaveBytesInPlace(bytes, path);
+        return WriteXMLDocumentText(document, m_strNewLine, bytes) && SaveBytesInPlace(bytes, path);
     });
 }
 
 void CWinXMLParser::GetXML(CXMLNode* document, std::wstring& out)
 {
     ValueOrFailure(false, [&] {
-        std::wstring text;
-        if (!WriteXMLDocumentText(document, m_strNewLine, text))
+        std::string bytes;
+        if (!WriteXMLDocumentText(document, m_strNewLine, bytes))
             return false;
+        // The writer made valid UTF-8 of valid UTF-16, so the conversion cannot fail.
+        int size = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+        std::wstring text(static_cast<size_t>(size), L'\0');
+        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
         out.swap(text);
         return true;
     });

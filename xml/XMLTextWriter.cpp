@@ -2,12 +2,13 @@
 
 #include "xml/XMLElement.h"
 
+#include <unordered_map>
 #include <vector>
 
 namespace
 {
 constexpr size_t kIndentPerLevel = 5;
-const wchar_t kDeclaration[] = L"<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
+const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 
 bool IsHighSurrogate(wchar_t ch)
 {
@@ -57,10 +58,53 @@ bool IsXMLName(const std::wstring& name)
     return !name.empty();
 }
 
+// One code point as UTF-8.
+void AppendUtf8(std::string& text, unsigned long codePoint)
+{
+    if (codePoint < 0x80)
+        text += static_cast<char>(codePoint);
+    else if (codePoint < 0x800)
+    {
+        text += static_cast<char>(0xC0 | (codePoint >> 6));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+    else if (codePoint < 0x10000)
+    {
+        text += static_cast<char>(0xE0 | (codePoint >> 12));
+        text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+    else
+    {
+        text += static_cast<char>(0xF0 | (codePoint >> 18));
+        text += static_cast<char>(0x80 | ((codePoint >> 12) & 0x3F));
+        text += static_cast<char>(0x80 | ((codePoint >> 6) & 0x3F));
+        text += static_cast<char>(0x80 | (codePoint & 0x3F));
+    }
+}
+
+// The code point at text[i], whose length CharacterLength gave.
+unsigned long CodePointAt(const std::wstring& text, size_t i, size_t length)
+{
+    if (length == 1)
+        return text[i];
+    return 0x10000 + ((static_cast<unsigned long>(text[i]) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+}
+
 class CXMLTextWriter
 {
 public:
-    CXMLTextWriter(const std::wstring& newLine, std::wstring& text) : m_strNewLine(newLine), m_text(text) {}
+    CXMLTextWriter(const std::wstring& newLine, std::string& text) : m_text(text)
+    {
+        for (size_t i = 0; i < newLine.size();)
+        {
+            size_t length = CharacterLength(newLine, i);
+            if (length == 0)
+                break;
+            AppendUtf8(m_strNewLine, CodePointAt(newLine, i, length));
+            i += length;
+        }
+    }
 
     bool WriteDocument(const CXMLNode* document)
     {
@@ -79,24 +123,26 @@ public:
 private:
     bool WriteElement(const CXMLElement& element, size_t depth)
     {
-        const std::wstring& name = NodeStringOrEmpty(element.GetNameString());
-        if (!IsXMLName(name))
+        const std::string* name = EncodedName(NodeStringOrEmpty(element.GetNameString()));
+        if (name == nullptr)
             return false;
-        m_text += L'<';
-        m_text += name;
+        m_text += '<';
+        m_text += *name;
         if (!WriteAttributes(element.GetAttributes()))
             return false;
 
         const std::vector<CXMLNode*>& children = element.GetChildren();
         if (children.empty())
         {
-            m_text += L"/>";
+            m_text += "/>";
             return true;
         }
-        m_text += L'>';
+        m_text += '>';
         for (const CXMLNode* child : children)
         {
-            if (const CXMLElement* childElement = dynamic_cast<const CXMLElement*>(child))
+            const CXMLElement* childElement =
+                child != nullptr && child->m_nType == XML_NODE_ELEMENT ? dynamic_cast<const CXMLElement*>(child) : nullptr;
+            if (childElement != nullptr)
             {
                 AppendLineBreak(depth + 1);
                 if (!WriteElement(*childElement, depth + 1))
@@ -112,9 +158,9 @@ private:
         }
         if (children.back()->m_nType == XML_NODE_ELEMENT)
             AppendLineBreak(depth);
-        m_text += L"</";
-        m_text += name;
-        m_text += L'>';
+        m_text += "</";
+        m_text += *name;
+        m_text += '>';
         return true;
     }
 
@@ -123,14 +169,14 @@ private:
     {
         if (attributes.empty())
             return true;
-        std::vector<const CXMLNode*> written;
-        written.reserve(attributes.size());
+        std::vector<const CXMLNode*>& written = m_vecAttributes;
+        written.clear();
         for (const CXMLNode* attribute : attributes)
         {
             if (attribute == nullptr || attribute->m_nType != XML_NODE_ATTRIBUTE)
                 return false;
             const std::wstring& name = NodeStringOrEmpty(attribute->GetNameString());
-            if (!IsXMLName(name))
+            if (EncodedName(name) == nullptr)
                 return false;
             bool replaced = false;
             for (const CXMLNode*& earlier : written)
@@ -147,12 +193,12 @@ private:
         }
         for (const CXMLNode* attribute : written)
         {
-            m_text += L' ';
-            m_text += NodeStringOrEmpty(attribute->GetNameString());
-            m_text += L"=\"";
+            m_text += ' ';
+            m_text += *EncodedName(NodeStringOrEmpty(attribute->GetNameString()));
+            m_text += "=\"";
             if (!AppendEscaped(NodeStringOrEmpty(attribute->GetValueString()), true))
                 return false;
-            m_text += L'"';
+            m_text += '"';
         }
         return true;
     }
@@ -163,47 +209,75 @@ private:
     {
         for (size_t i = 0; i < value.size();)
         {
+            wchar_t ch = value[i];
+            if (ch >= 0x20 && ch < 0x80)
+            {
+                // Most of a list is plain ASCII: one comparison chain for it.
+                if (ch == L'&')
+                    m_text += "&amp;";
+                else if (ch == L'<')
+                    m_text += "&lt;";
+                else if (ch == L'>')
+                    m_text += "&gt;";
+                else if (ch == L'"' && inAttribute)
+                    m_text += "&quot;";
+                else
+                    m_text += static_cast<char>(ch);
+                ++i;
+                continue;
+            }
             size_t length = CharacterLength(value, i);
             if (length == 0)
                 return false;
-            wchar_t ch = value[i];
-            if (length == 2)
-                m_text.append(value, i, 2);
-            else if (ch == L'&')
-                m_text += L"&amp;";
-            else if (ch == L'<')
-                m_text += L"&lt;";
-            else if (ch == L'>')
-                m_text += L"&gt;";
-            else if (ch == L'"' && inAttribute)
-                m_text += L"&quot;";
-            else if (ch == L'\r')
-                m_text += L"&#13;";
+            if (ch == L'\r')
+                m_text += "&#13;";
             else if (ch == L'\n' && inAttribute)
-                m_text += L"&#10;";
+                m_text += "&#10;";
             else if (ch == L'\t' && inAttribute)
-                m_text += L"&#9;";
+                m_text += "&#9;";
             else if ((ch < 0x20 && ch != L'\t' && ch != L'\n') || ch == 0xFFFE || ch == 0xFFFF)
                 return false; // no XML 1.0 document can carry it
             else
-                m_text += ch;
+                AppendUtf8(m_text, CodePointAt(value, i, length));
             i += length;
         }
         return true;
     }
 
+    // The name in UTF-8, or null when it is not an XML name. Names repeat throughout a
+    // document: each is checked and encoded once.
+    const std::string* EncodedName(const std::wstring& name)
+    {
+        auto found = m_mapNames.find(name);
+        if (found != m_mapNames.end())
+            return &found->second;
+        if (!IsXMLName(name))
+            return nullptr;
+        std::string encoded;
+        for (size_t i = 0; i < name.size();)
+        {
+            size_t length = CharacterLength(name, i);
+            AppendUtf8(encoded, CodePointAt(name, i, length));
+            i += length;
+        }
+        return &m_mapNames.emplace(name, std::move(encoded)).first->second;
+    }
+
     void AppendLineBreak(size_t level)
     {
         m_text += m_strNewLine;
-        m_text.append(level * kIndentPerLevel, L' ');
+        m_text.append(level * kIndentPerLevel, ' ');
     }
 
-    const std::wstring& m_strNewLine;
-    std::wstring& m_text;
+    std::string m_strNewLine;
+    std::string& m_text;
+    std::unordered_map<std::wstring, std::string> m_mapNames;
+    // The attributes of the element being written; one list for all elements.
+    std::vector<const CXMLNode*> m_vecAttributes;
 };
 } // namespace
 
-bool WriteXMLDocumentText(const CXMLNode* document, const std::wstring& newLine, std::wstring& text)
+bool WriteXMLDocumentText(const CXMLNode* document, const std::wstring& newLine, std::string& text)
 {
     return CXMLTextWriter(newLine, text).WriteDocument(document);
 }

@@ -13,6 +13,6 @@
 
 #include <string>
 
-// The text of a tree of kind XML_NODE_DOCUMENT; false (text unspecified) when the tree cannot
-// be written. newLine is the line-break text. Throws std::bad_alloc.
-bool WriteXMLDocumentText(const CXMLNode* document, const std::wstring& newLine, std::wstring& text);
+// The UTF-8 text of a tree of kind XML_NODE_DOCUMENT; false (text unspecified) when the tree
+// cannot be written. newLine is the line-break text. Throws std::bad_alloc.
+bool WriteXMLDocumentText(const CXMLNode* document, const std::wstring& newLine, std::string& text);
