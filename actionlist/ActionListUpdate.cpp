@@ -4,7 +4,6 @@
 #include "log/ServiceLogNames.h"
 #include "sys/QMFileUtil.h"
 #include "sys/QMSystemUtil.h"
-#include "xml/XMLParser.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -16,12 +15,6 @@ namespace
 constexpr int kSaveAttempts = 20;
 constexpr DWORD kSaveRetryMs = 100;
 
-bool SaveOnce(const CQMActionListXML& model, const std::wstring& path)
-{
-    std::unique_ptr<CXMLDocument> document(model.CreateDocument());
-    CXMLParser* parser = GetXMLParser();
-    return document && parser != nullptr && parser->SaveFile(document.get(), path.c_str());
-}
 } // namespace
 
 int RewriteActionList(const std::wstring& path, const std::wstring& componentType)
@@ -39,7 +32,7 @@ bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& p
 {
     for (int attempt = 1;; ++attempt)
     {
-        if (SaveOnce(model, path))
+        if (model.WriteFile(path.c_str()))
             return true;
         if (attempt >= kSaveAttempts || !IsWriteRefusalPassing(path))
         {

@@ -2,7 +2,9 @@
 
 #include "sys/NoThrow.h"
 #include "xml/XMLElement.h"
+#include "xml/InPlaceFileSave.h"
 #include "xml/XMLParser.h"
+#include "xml/XMLTextWriter.h"
 
 #include <algorithm>
 #include <memory>
@@ -125,12 +127,44 @@ CXMLDocument* CQMActionListXML::CreateDocument() const
     });
 }
 
+bool CQMActionListXML::WriteFile(const wchar_t* path) const
+{
+    if (path == nullptr)
+        return false;
+    return ValueOrFailure(false, [&] {
+        // The text that the parser would write for CreateDocument's tree, made straight from
+        // the records: a list of thousands of components is saved at the end of every update.
+        static const std::wstring kRoot = kRootName, kComponent = kComponentName;
+        static const std::wstring kRootAttributes[] = {kParentAppName, kComponentType};
+        static const std::wstring kFields[QM_COMPONENT_FIELD_COUNT] = {kFieldNames[0], kFieldNames[1], kFieldNames[2],
+                                                                       kFieldNames[3], kFieldNames[4]};
+        std::string bytes;
+        CXMLFlatDocumentWriter writer(L"\r\n", bytes);
+        const QMXMLAttributeRef root[] = {{&kRootAttributes[0], &m_strParentAppName},
+                                          {&kRootAttributes[1], &m_strComponentType}};
+        if (!writer.BeginRoot(kRoot, root, m_strComponentType.empty() ? 1 : 2))
+            return false;
+        for (const QMComponentRecord& record : m_vecComponents)
+        {
+            QMXMLAttributeRef fields[QM_COMPONENT_FIELD_COUNT] = {};
+            size_t count = 0;
+            for (size_t field = 0; field < QM_COMPONENT_FIELD_COUNT; ++field)
+            {
+                // "ID" and "Action" always; the optional fields only when they have a value.
+                if (field <= QM_COMPONENT_ACTION || !record[field].empty())
+                    fields[count++] = {&kFields[field], &record[field]};
+            }
+            if (!writer.AddChild(kComponent, fields, count))
+                return false;
+        }
+        writer.EndRoot();
+        return SaveBytesInPlace(bytes, path);
+    });
+}
+
 int CQMActionListXML::Save(const wchar_t* path) const
 {
-    std::unique_ptr<CXMLDocument> document(CreateDocument());
-    CXMLParser* parser = GetXMLParser();
-    if (document && parser != nullptr)
-        parser->SaveFile(document.get(), path);
+    WriteFile(path);
     return 0;
 }
 

@@ -91,6 +91,10 @@ unsigned long CodePointAt(const std::wstring& text, size_t i, size_t length)
     return 0x10000 + ((static_cast<unsigned long>(text[i]) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
 }
 
+} // namespace
+
+// What both writers share: the declaration, names checked and encoded once, escaped values,
+// line breaks and indents.
 class CXMLTextWriter
 {
 public:
@@ -112,23 +116,66 @@ public:
         const CXMLElement* root = tree != nullptr ? dynamic_cast<const CXMLElement*>(tree->m_pRoot) : nullptr;
         if (root == nullptr)
             return false;
-        m_text.assign(kDeclaration);
-        m_text += m_strNewLine;
+        BeginDocument();
         if (!WriteElement(*root, 0))
             return false;
         m_text += m_strNewLine;
         return true;
     }
 
+    void BeginDocument()
+    {
+        m_text.assign(kDeclaration);
+        m_text += m_strNewLine;
+    }
+
+    // "<name"; false when it is not an XML name.
+    bool OpenStartTag(const std::wstring& name)
+    {
+        const std::string* encoded = EncodedName(name);
+        if (encoded == nullptr)
+            return false;
+        m_text += '<';
+        m_text += *encoded;
+        return true;
+    }
+
+    // " name="value""; false when the name is not an XML name or the value cannot be carried.
+    bool AppendAttribute(const std::wstring& name, const std::wstring& value)
+    {
+        const std::string* encoded = EncodedName(name);
+        if (encoded == nullptr)
+            return false;
+        m_text += ' ';
+        m_text += *encoded;
+        m_text += "=\"";
+        if (!AppendEscaped(value, true))
+            return false;
+        m_text += '"';
+        return true;
+    }
+
+    void Append(const char* text) { m_text += text; }
+
+    // "</name>" of a name that OpenStartTag took.
+    void AppendEndTag(const std::wstring& name)
+    {
+        m_text += "</";
+        m_text += *EncodedName(name);
+        m_text += '>';
+    }
+
+    void AppendLineBreak(size_t level)
+    {
+        m_text += m_strNewLine;
+        m_text.append(level * kIndentPerLevel, ' ');
+    }
+
 private:
     bool WriteElement(const CXMLElement& element, size_t depth)
     {
-        const std::string* name = EncodedName(NodeStringOrEmpty(element.GetNameString()));
-        if (name == nullptr)
-            return false;
-        m_text += '<';
-        m_text += *name;
-        if (!WriteAttributes(element.GetAttributes()))
+        const std::wstring& name = NodeStringOrEmpty(element.GetNameString());
+        if (!OpenStartTag(name) || !WriteAttributes(element.GetAttributes()))
             return false;
 
         const std::vector<CXMLNode*>& children = element.GetChildren();
@@ -158,9 +205,7 @@ private:
         }
         if (children.back()->m_nType == XML_NODE_ELEMENT)
             AppendLineBreak(depth);
-        m_text += "</";
-        m_text += *name;
-        m_text += '>';
+        AppendEndTag(name);
         return true;
     }
 
@@ -193,12 +238,9 @@ private:
         }
         for (const CXMLNode* attribute : written)
         {
-            m_text += ' ';
-            m_text += *EncodedName(NodeStringOrEmpty(attribute->GetNameString()));
-            m_text += "=\"";
-            if (!AppendEscaped(NodeStringOrEmpty(attribute->GetValueString()), true))
+            if (!AppendAttribute(NodeStringOrEmpty(attribute->GetNameString()),
+                                 NodeStringOrEmpty(attribute->GetValueString())))
                 return false;
-            m_text += '"';
         }
         return true;
     }
@@ -263,21 +305,63 @@ private:
         return &m_mapNames.emplace(name, std::move(encoded)).first->second;
     }
 
-    void AppendLineBreak(size_t level)
-    {
-        m_text += m_strNewLine;
-        m_text.append(level * kIndentPerLevel, ' ');
-    }
-
     std::string m_strNewLine;
     std::string& m_text;
     std::unordered_map<std::wstring, std::string> m_mapNames;
     // The attributes of the element being written; one list for all elements.
     std::vector<const CXMLNode*> m_vecAttributes;
 };
-} // namespace
 
 bool WriteXMLDocumentText(const CXMLNode* document, const std::wstring& newLine, std::string& text)
 {
     return CXMLTextWriter(newLine, text).WriteDocument(document);
+}
+
+CXMLFlatDocumentWriter::CXMLFlatDocumentWriter(const std::wstring& newLine, std::string& text)
+    : m_pWriter(new CXMLTextWriter(newLine, text))
+{
+}
+
+CXMLFlatDocumentWriter::~CXMLFlatDocumentWriter() = default;
+
+bool CXMLFlatDocumentWriter::WriteAttributes(const QMXMLAttributeRef* attributes, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+    {
+        if (!m_pWriter->AppendAttribute(*attributes[i].m_pstrName, *attributes[i].m_pstrValue))
+            return false;
+    }
+    return true;
+}
+
+bool CXMLFlatDocumentWriter::BeginRoot(const std::wstring& name, const QMXMLAttributeRef* attributes, size_t count)
+{
+    m_strRootName = name;
+    m_bHasChildren = false;
+    m_pWriter->BeginDocument();
+    return m_pWriter->OpenStartTag(name) && WriteAttributes(attributes, count);
+}
+
+bool CXMLFlatDocumentWriter::AddChild(const std::wstring& name, const QMXMLAttributeRef* attributes, size_t count)
+{
+    if (!m_bHasChildren)
+        m_pWriter->Append(">");
+    m_bHasChildren = true;
+    m_pWriter->AppendLineBreak(1);
+    if (!m_pWriter->OpenStartTag(name) || !WriteAttributes(attributes, count))
+        return false;
+    m_pWriter->Append("/>");
+    return true;
+}
+
+void CXMLFlatDocumentWriter::EndRoot()
+{
+    if (m_bHasChildren)
+    {
+        m_pWriter->AppendLineBreak(0);
+        m_pWriter->AppendEndTag(m_strRootName);
+    }
+    else
+        m_pWriter->Append("/>");
+    m_pWriter->AppendLineBreak(0);
 }

@@ -4,6 +4,7 @@
 #include "support/TempFolder.h"
 #include "support/XMLTreeForTest.h"
 #include "xml/ActionListForTest.h"
+#include "xml/XMLParser.h"
 
 #include <gtest/gtest.h>
 
@@ -237,6 +238,40 @@ TEST_F(ActionListTest, LoadingAgainReplacesTheComponents)
     // A root without any element children still replaces the list.
     ASSERT_EQ(LoadText(model, L"<ActionList>only text</ActionList>"), QM_ACTIONLIST_LOADED);
     EXPECT_TRUE(model.GetComponentIDs().empty());
+}
+
+// The list is written straight from its records; the file must hold exactly what the parser
+// writes for the model's tree.
+TEST_F(ActionListTest, SavedBytesAreThoseOfTheModelsTree)
+{
+    const wchar_t* const lists[] = {
+        kTwoComponents,
+        L"<ActionList ParentAppName=\"\">no components</ActionList>",
+        L"<ActionList ComponentType=\"T\"><Component ID=\"a\" Action=\"b\" Result=\"&#9;x&#10;y&#13;\"/></ActionList>",
+        L"<ActionList ParentAppName=\" A &amp; &lt;B&gt; &quot;C&quot; 'D' \u00E9\U0001F600\">"
+        L"<Component ID=\"\u65E5\" Action=\"Up&quot;date\" Path=\"C:/x y/&amp;.dll\" Version=\"1\"/>"
+        L"<Component ID=\"\u65E5\" Action=\"again\"/></ActionList>",
+    };
+    for (const wchar_t* list : lists)
+    {
+        CQMActionListXML model;
+        ASSERT_EQ(LoadText(model, list), QM_ACTIONLIST_LOADED) << list;
+        model.SetResult(L"a", L"<&>");
+        std::unique_ptr<CXMLDocument> tree(model.CreateDocument());
+        std::wstring expected;
+        GetXMLParser()->GetXML(tree.get(), expected);
+        std::wstring path = m_folder.Child(L"saved.xml");
+        ASSERT_TRUE(model.WriteFile(path.c_str())) << list;
+        EXPECT_EQ(ReadFileBytes(path), WideToUtf8(expected)) << list;
+    }
+    // A value that XML cannot carry is not written; the file stays as it was.
+    CQMActionListXML model;
+    ASSERT_EQ(LoadText(model, kTwoComponents), QM_ACTIONLIST_LOADED);
+    model.SetResult(L"a", L"\x01");
+    std::wstring path = m_folder.Child(L"kept.xml");
+    ASSERT_TRUE(WriteFileBytes(path, "kept"));
+    EXPECT_FALSE(model.WriteFile(path.c_str()));
+    EXPECT_EQ(ReadFileBytes(path), "kept");
 }
 
 TEST_F(ActionListTest, SaveReportsZeroAndLeavesNothingWhenItCannotWrite)
