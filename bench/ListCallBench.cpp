@@ -14,6 +14,7 @@
 #include "bridge/VestabelLocation.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ComHandle.h"
 
 #include "BenchSupport.h"
 
@@ -123,6 +124,8 @@ Split MeasureSplit(const std::wstring& listPath, const std::string& resultBytes)
 
 int main()
 {
+    // As in a host with a user interface, COM is already set up on the calling thread.
+    CQMComInit com = InitializeComForThread();
     std::wstring exePath = StandInPath();
     std::wstring folder = CreateBenchFolder(L"qm_list_bench");
     std::wstring recordFolder = folder + L"\\runs";

@@ -89,6 +89,14 @@ TEST(RequestPath, ReservesTheFirstFreeNumber)
 
     // No folder to reserve in: the first free name, as before, for a save that will fail.
     EXPECT_EQ(ReserveRequestPath(temp.Child(L"missing"), L"MyApp"), temp.Child(L"missing/MyApp_1.xml"));
+
+    // Names are compared as the file system does, without case; names that are not the
+    // module's numbering take no number.
+    CTempFolder other;
+    for (const wchar_t* name : {L"myapp_1.XML", L"result_MYAPP_2.xml", L"MyApp_03.xml", L"MyApp_3.txt",
+                                L"MyApp_x3.xml", L"MyAppX_3.xml", L"MyApp_.xml"})
+        ASSERT_TRUE(WriteFileBytes(other.Child(name), "x")) << name;
+    EXPECT_EQ(ReserveRequestPath(other.Path(), L"MyApp"), other.Path() + L"/MyApp_3.xml");
 }
 
 TEST(RequestPath, ResultPathMustFitAsWellAsTheRequest)
