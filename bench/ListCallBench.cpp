@@ -32,7 +32,7 @@ namespace
 // The module's own work (registry, request, log records, result) against one process start.
 constexpr double kMaxOverDirectRun = 1.10;
 constexpr int kWarmups = 3;
-constexpr int kRuns = 30;
+constexpr int kRuns = 50;
 
 // The request file stem follows the application name; a name of our own keeps our files apart.
 const wchar_t kAppName[] = L"QMListBench";
@@ -164,7 +164,7 @@ int main()
                 workFolder = modulesRequest.substr(0, modulesRequest.find_last_of(L"/\\"));
                 std::wstring directRequest = workFolder + L"/" + kAppName + L"Direct.xml";
                 bool ok = true;
-                std::vector<double> viaModule, direct;
+                std::vector<double> viaModule, direct, ratios;
                 for (int i = 0; i < kWarmups + kRuns; ++i)
                 {
                     // Alternating which goes first spreads any drift over both.
@@ -180,19 +180,22 @@ int main()
                         if (i >= kWarmups)
                             (moduleTurn ? viaModule : direct).push_back(elapsed);
                     }
+                    if (i >= kWarmups)
+                        ratios.push_back(viaModule.back() / direct.back());
                 }
                 ::DeleteFileW(Backslashed(directRequest).c_str());
 
                 std::string resultBytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<CheckResult Result=\"0\"/>\r\n";
                 Split split = MeasureSplit(listPath, resultBytes);
 
+                // The ratio of each pair, then their median: a pair shares the machine's moment.
                 double a = Median(viaModule), b = Median(direct);
-                double ratio = b > 0 ? a / b : 0;
+                double ratio = Median(ratios);
                 bool met = ok && ratio > 0 && ratio <= kMaxOverDirectRun;
                 printf("median ms over %d runs (after %d warm-ups)\n", kRuns, kWarmups);
                 printf("A GetInstalledComponentList via module  %9.2f\n", a * 1e3);
                 printf("B stand-in started directly             %9.2f\n", b * 1e3);
-                printf("%-40s %9.3f   (target <= %.2f: %s)\n", "4. list call, A / B", ratio, kMaxOverDirectRun,
+                printf("%-40s %9.3f   (target <= %.2f: %s)\n", "4. list call, A / B (pairs)", ratio, kMaxOverDirectRun,
                        met ? "met" : "MISSED");
                 printf("A - B (module's own share)              %9.2f\n", (a - b) * 1e3);
                 printf("module steps, median ms each; a list call makes 2 registry reads, 1 request,\n"
