@@ -4,6 +4,7 @@
 #include "log/ServiceLogNames.h"
 #include "sys/QMFileUtil.h"
 #include "sys/QMSystemUtil.h"
+#include "sys/WholeFileWrite.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -32,9 +33,11 @@ bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& p
 {
     for (int attempt = 1;; ++attempt)
     {
-        if (model.WriteFile(path.c_str()))
+        DWORD error = model.WriteFile(path.c_str());
+        if (error == ERROR_SUCCESS)
             return true;
-        if (attempt >= kSaveAttempts || !IsWriteRefusalPassing(path))
+        // A full disk does not empty itself while we wait; only another holder lets go.
+        if (attempt >= kSaveAttempts || IsDiskFullError(error) || !IsWriteRefusalPassing(path))
         {
             WriteServiceLog(kServiceLogSource, L"SAVE_FAILED", JoinLogFields({L"UpdateComponents", path}));
             return false;

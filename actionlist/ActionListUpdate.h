@@ -18,8 +18,9 @@ enum : int
 // becomes an empty list carrying the component type, as before.
 int RewriteActionList(const std::wstring& path, const std::wstring& componentType);
 
-// Writes the model to path. Another program may hold the file for a moment (a scanner, a
-// backup, the host itself), so a write refused that way is tried again for up to about
-// two seconds; a file that refuses writing for good is given up at once. True when written;
-// otherwise a "SAVE_FAILED" record names the file.
+// Writes the model to path, replacing the file in one step: it holds the whole old list or the
+// whole new one, whatever happens to the process. Another program may hold the file for a
+// moment (a scanner, a backup, the host itself), so a save refused that way is tried again for
+// up to about two seconds; a file that refuses writing for good, or a full disk, is given up at
+// once. True when written; otherwise the file is as it was and a "SAVE_FAILED" record names it.
 bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& path);

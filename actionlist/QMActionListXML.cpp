@@ -2,7 +2,7 @@
 
 #include "sys/NoThrow.h"
 #include "xml/XMLElement.h"
-#include "xml/InPlaceFileSave.h"
+#include "xml/ReplacingFileSave.h"
 #include "xml/XMLParser.h"
 #include "xml/XMLTextWriter.h"
 
@@ -127,11 +127,11 @@ CXMLDocument* CQMActionListXML::CreateDocument() const
     });
 }
 
-bool CQMActionListXML::WriteFile(const wchar_t* path) const
+DWORD CQMActionListXML::WriteFile(const wchar_t* path) const
 {
     if (path == nullptr)
-        return false;
-    return ValueOrFailure(false, [&] {
+        return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
+    return ValueOrFailure(static_cast<DWORD>(ERROR_OUTOFMEMORY), [&]() -> DWORD {
         // The text that the parser would write for CreateDocument's tree, made straight from
         // the records: a list of thousands of components is saved at the end of every update.
         static const std::wstring kRoot = kRootName, kComponent = kComponentName;
@@ -143,7 +143,7 @@ bool CQMActionListXML::WriteFile(const wchar_t* path) const
         const QMXMLAttributeRef root[] = {{&kRootAttributes[0], &m_strParentAppName},
                                           {&kRootAttributes[1], &m_strComponentType}};
         if (!writer.BeginRoot(kRoot, root, m_strComponentType.empty() ? 1 : 2))
-            return false;
+            return ERROR_INVALID_DATA;
         for (const QMComponentRecord& record : m_vecComponents)
         {
             QMXMLAttributeRef fields[QM_COMPONENT_FIELD_COUNT] = {};
@@ -155,10 +155,10 @@ bool CQMActionListXML::WriteFile(const wchar_t* path) const
                     fields[count++] = {&kFields[field], &record[field]};
             }
             if (!writer.AddChild(kComponent, fields, count))
-                return false;
+                return ERROR_INVALID_DATA;
         }
         writer.EndRoot();
-        return SaveBytesInPlace(bytes, path);
+        return SaveBytesReplacing(bytes, path);
     });
 }
 

@@ -11,6 +11,8 @@
 
 #include "xml/XMLNode.h"
 
+#include <windows.h>
+
 #include <array>
 #include <string>
 #include <vector>
@@ -50,9 +52,10 @@ public:
     CXMLDocument* CreateDocument() const;
     // Writes the list; always 0: callers go on whether or not the file was written.
     int Save(const wchar_t* path) const;
-    // Writes the list as the parser would write CreateDocument's tree; false when it was not
-    // written (the file is then as it was, unless writing it failed halfway).
-    bool WriteFile(const wchar_t* path) const;
+    // Writes the list as the parser would write CreateDocument's tree, replacing the file in
+    // one step. ERROR_SUCCESS, or why it was not written (ERROR_INVALID_DATA: a value XML cannot
+    // carry; ERROR_OUTOFMEMORY); the file is then as it was.
+    DWORD WriteFile(const wchar_t* path) const;
     // Sets "Result" of the first component with this ID (exact comparison); no such ID, no change.
     void SetResult(const std::wstring& id, const std::wstring& result);
     // SetResult of every ID in the list, without copying the IDs: each first component of an ID.

@@ -5,9 +5,10 @@
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
+#include "sys/SystemError.h"
 #include "xml/XMLElement.h"
 #include "xml/XMLNode.h"
-#include "xml/XMLParser.h"
+#include "xml/XMLTextWriter.h"
 
 namespace
 {
@@ -19,17 +20,24 @@ std::wstring WriteRequest(const QMRequestInfo& info, const std::wstring& stem, c
         return std::wstring();
     std::wstring folder = GetVestabelWorkFolder();
     ReplaceChar(folder, L'\\', L'/');
-    // Reserved: the save below replaces the empty file this call created, and no other call
-    // takes a name that exists.
-    std::wstring path = ReserveRequestPath(folder, MakeRequestFileStem(stem));
-    if (path.empty())
-    {
-        LogRequestPathTooLong(logName);
-        return path;
-    }
 
     std::unique_ptr<CXMLDocument> document(BuildRequestDocument(info));
-    GetXMLParser()->SaveFile(document.get(), path.c_str());
+    std::string bytes;
+    // The strings were accepted above, so the text can always be made.
+    if (!WriteXMLDocumentText(document.get(), L"\r\n", bytes))
+        return std::wstring();
+    DWORD error = ERROR_SUCCESS;
+    std::wstring path = WriteRequestFile(folder, MakeRequestFileStem(stem), bytes, error);
+    if (path.empty())
+    {
+        // No request, no run: an updater started on a missing or empty request would do
+        // anything but what was asked.
+        if (error == ERROR_FILENAME_EXCED_RANGE)
+            LogRequestPathTooLong(logName);
+        else
+            WriteServiceLog(kServiceLogSource, L"SAVE_FAILED", JoinLogFields({logName, folder, DescribeSystemError(error)}));
+        return path;
+    }
 
     WriteServiceLog(kServiceLogSource, L"CREATE_XML", JoinLogFields({logName, path}));
     return path;

@@ -4,11 +4,14 @@
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
 #include "sys/QMFileUtil.h"
+#include "sys/WholeFileWrite.h"
 
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <cwchar>
 #include <set>
+#include <vector>
 
 namespace
 {
@@ -34,8 +37,21 @@ unsigned long NumberAfter(const std::wstring& name, const std::wstring& prefix)
     return std::stoul(digits);
 }
 
-// Numbers whose request or result name exists in the folder, as one read of the folder sees them.
-std::set<unsigned long> TakenRequestNumbers(const std::wstring& folder, const std::wstring& stem)
+// Temporary files of request writers: "~qmreq_<process>_<thread>.tmp".
+constexpr const wchar_t* kTemporaryPrefix = L"~qmreq_";
+constexpr const wchar_t* kTemporarySuffix = L".tmp";
+
+bool IsRequestTemporary(const std::wstring& name)
+{
+    const size_t prefix = wcslen(kTemporaryPrefix), suffix = wcslen(kTemporarySuffix);
+    return name.size() > prefix + suffix && name.compare(0, prefix, kTemporaryPrefix) == 0 &&
+           name.compare(name.size() - suffix, suffix, kTemporarySuffix) == 0;
+}
+
+// Numbers whose request or result name exists in the folder, as one read of the folder sees
+// them, and the temporary files of request writers found there.
+std::set<unsigned long> TakenRequestNumbers(const std::wstring& folder, const std::wstring& stem,
+                                            std::vector<std::wstring>& temporaries)
 {
     std::set<unsigned long> taken;
     WIN32_FIND_DATAW data = {};
@@ -53,9 +69,12 @@ std::set<unsigned long> TakenRequestNumbers(const std::wstring& folder, const st
             if (number != 0)
                 taken.insert(number);
         }
+        if (IsRequestTemporary(data.cFileName))
+            temporaries.push_back(data.cFileName);
     } while (::FindNextFileW(find.Get(), &data));
     return taken;
 }
+
 } // namespace
 
 std::wstring GetVestabelWorkFolder()
@@ -80,33 +99,61 @@ std::wstring MakeRequestFileStem(const std::wstring& name)
     return stem;
 }
 
-std::wstring ReserveRequestPath(const std::wstring& folder, const std::wstring& stem)
+std::wstring WriteRequestFile(const std::wstring& folder, const std::wstring& stem, const std::string& bytes,
+                              DWORD& error)
 {
     // Every name already in the folder takes its number: the folder is read once rather than
-    // probed three times per number, since requests the updater left behind make the numbers
-    // grow with every call.
-    std::set<unsigned long> taken = TakenRequestNumbers(folder, stem);
-    for (unsigned long n = 1;; ++n)
+    // probed per number, since requests the updater left behind make the numbers grow with
+    // every call.
+    std::vector<std::wstring> temporaries;
+    std::set<unsigned long> taken = TakenRequestNumbers(folder, stem, temporaries);
+    // Left by writers that were ended halfway. One that is being written now is held without
+    // sharing and refuses the deletion.
+    for (const std::wstring& name : temporaries)
+        ::DeleteFileW(ToPlatformPath(folder + L"/" + name).c_str());
+
+    auto candidate = [&](unsigned long n) { return folder + L"/" + stem + L"_" + std::to_wstring(n) + L".xml"; };
+    unsigned long n = 1;
+    while (taken.count(n) != 0)
+        ++n;
+    // The result's path is the longer of the two: an updater run whose result could not be
+    // read back must not start at all, and nothing is written for it.
+    if (GetResultDocumentPath(candidate(n)).size() > kMaxRequestPathChars)
+    {
+        error = ERROR_FILENAME_EXCED_RANGE;
+        return std::wstring();
+    }
+
+    std::wstring temporary = ToPlatformPath(folder + L"/" + kTemporaryPrefix + std::to_wstring(::GetCurrentProcessId()) +
+                                            L"_" + std::to_wstring(::GetCurrentThreadId()) + kTemporarySuffix);
+    CQMFileHandle file;
+    error = WriteNewFile(temporary, bytes, file);
+    if (error != ERROR_SUCCESS)
+        return std::wstring();
+
+    for (;; ++n)
     {
         if (taken.count(n) != 0)
             continue;
-        std::wstring path = folder + L"/" + stem + L"_" + std::to_wstring(n) + L".xml";
-        std::wstring resultPath = GetResultDocumentPath(path);
-        // The result's path is the longer of the two: an updater run whose result could
-        // not be read back must not start at all.
-        if (resultPath.size() > kMaxRequestPathChars)
-            return std::wstring();
+        std::wstring path = candidate(n);
+        if (GetResultDocumentPath(path).size() > kMaxRequestPathChars)
+        {
+            error = ERROR_FILENAME_EXCED_RANGE;
+            break;
+        }
         // A result left by an aborted call would be read as this run's.
-        if (::PathFileExistsW(resultPath.c_str()))
+        if (::PathFileExistsW(ToPlatformPath(GetResultDocumentPath(path)).c_str()))
             continue;
-        // CREATE_NEW decides between callers at once: only one of them creates the file.
-        CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
+        // Without replacing: the rename decides between writers at once, and the request is
+        // under its name only whole.
+        error = RenameOpenFile(file.Get(), ToPlatformPath(path), false);
+        if (error == ERROR_SUCCESS)
             return path;
-        // Anything at the name, file or folder, takes the number. Any other failure (no folder)
-        // would come back at every number: the name goes unreserved to a save that fails too.
-        if (!::PathFileExistsW(path.c_str()))
-            return path;
+        // Anything at the name, file or folder, takes the number; any other refusal would come
+        // back at every number.
+        if (!::PathFileExistsW(ToPlatformPath(path).c_str()))
+            break;
     }
+    DeleteOpenFile(file);
+    return std::wstring();
 }

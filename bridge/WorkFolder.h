@@ -2,6 +2,8 @@
 // The folder of request and result documents under the user's temporary folder,
 // and the unique names of the request documents in it.
 
+#include <windows.h>
+
 #include <string>
 
 // "<temp>/Tavrin_Inc_ZL/Vestabel" in "/" form, created when missing.
@@ -16,9 +18,14 @@ std::wstring MakeRequestFileStem(const std::wstring& name);
 // calls take without the long-path prefix.
 constexpr size_t kMaxRequestPathChars = 259;
 
-// Reserves folder/stem_n.xml for the first n from 1 at which neither the request nor its
-// result document exists, by creating the request file empty: a thread or process that
-// reserves at the same time gets another number. Empty when the request or its result
-// path would be longer than kMaxRequestPathChars. When the file cannot be created for
-// another reason (no folder), the first free name is returned unreserved.
-std::wstring ReserveRequestPath(const std::wstring& folder, const std::wstring& stem);
+// Writes bytes as the request folder/stem_n.xml for the first n from 1 at which neither the
+// request nor its result document exists. The document appears under its name whole or not at
+// all: it is written and flushed under a temporary name of this thread's, then renamed without
+// replacing, so a thread or process that writes at the same time takes another number. A
+// process ended halfway leaves only its temporary file, which is never read as a request,
+// takes no number and is cleared by the next request written in the folder. Empty, with
+// nothing left behind, when the request or its result path would be longer than
+// kMaxRequestPathChars (error ERROR_FILENAME_EXCED_RANGE) or the document could not be written
+// (the platform's error: a full disk, no folder).
+std::wstring WriteRequestFile(const std::wstring& folder, const std::wstring& stem, const std::string& bytes,
+                              DWORD& error);

@@ -1,6 +1,6 @@
 #include "log/LogArchive.h"
 
-#include "log/LogRecordQueue.h"
+#include "log/LogLock.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
 #include "sys/Handle.h"
@@ -9,50 +9,40 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace
 {
-// Large blocks: the current file is held (and its writers wait) while it is copied.
-constexpr DWORD kCopyBlockBytes = 64 * 1024;
-constexpr int kOpenAttempts = 20;
-constexpr DWORD kOpenRetryMs = 5;
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
-// Held without write sharing while it is copied, so that no other process appends
-// to it between the copy and its deletion; writers retry until it is gone.
-CQMFileHandle OpenCurrentForArchive(const std::wstring& platformPath)
+enum class ECurrentFile
 {
-    for (int attempt = 0;; ++attempt)
-    {
-        CQMFileHandle file(::CreateFileW(platformPath.c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
-                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file || ::GetLastError() != ERROR_SHARING_VIOLATION || attempt + 1 >= kOpenAttempts)
-            return file;
-        ::Sleep(kOpenRetryMs);
-    }
-}
+    Missing,
+    Empty, // nothing, or only the byte-order mark: no record to archive
+    HasRecords,
+};
 
-bool CopyInBlocks(HANDLE source, HANDLE target)
+ECurrentFile InspectCurrentFile(const std::wstring& platformPath)
 {
-    std::vector<char> block(kCopyBlockBytes);
-    for (;;)
-    {
-        DWORD read = 0;
-        if (!::ReadFile(source, block.data(), kCopyBlockBytes, &read, nullptr))
-            return false;
-        if (read == 0)
-            return true;
-        DWORD written = 0;
-        if (!::WriteFile(target, block.data(), read, &written, nullptr) || written != read)
-            return false;
-    }
-}
-
-bool MarkForDeletion(HANDLE file)
-{
-    FILE_DISPOSITION_INFO info = {};
-    info.DeleteFile = TRUE;
-    return ::SetFileInformationByHandle(file, FileDispositionInfo, &info, sizeof(info)) != FALSE;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!::GetFileAttributesExW(platformPath.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return ECurrentFile::Missing;
+    const DWORD markSize = sizeof(kByteOrderMark) - 1;
+    if (data.nFileSizeHigh != 0 || data.nFileSizeLow > markSize)
+        return ECurrentFile::HasRecords;
+    if (data.nFileSizeLow == 0)
+        return ECurrentFile::Empty;
+    CQMFileHandle file(::CreateFileW(platformPath.c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    char head[sizeof(kByteOrderMark)] = {};
+    DWORD read = 0;
+    if (!file || !::ReadFile(file.Get(), head, markSize, &read, nullptr))
+        return ECurrentFile::HasRecords;
+    return read == markSize && memcmp(head, kByteOrderMark, markSize) == 0 ? ECurrentFile::Empty
+                                                                           : ECurrentFile::HasRecords;
 }
 } // namespace
 
@@ -91,34 +81,22 @@ void PruneServiceLogs(const std::wstring& folder)
 
 void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)
 {
-    PruneServiceLogs(folder);
-
     std::wstring currentPath = ToPlatformPath(JoinPath(folder, kServiceLogCurrentFile));
     std::wstring archivePath = ToPlatformPath(JoinPath(folder, std::wstring(kServiceLogPrefix) + stamp + L".txt"));
 
-    std::lock_guard<std::mutex> lock(ServiceLogMutex());
-    // The archive takes the records queued so far with it.
-    WriteQueuedServiceLogLinesLocked();
-    CQMFileHandle current = OpenCurrentForArchive(currentPath);
-    if (!current)
+    // Records of every process go either before this step, into the archive, or after it.
+    CQMLogLock lock;
+    ECurrentFile current = InspectCurrentFile(currentPath);
+    // An empty archive would only push a real one out.
+    if (current == ECurrentFile::Empty)
+        return;
+    PruneServiceLogs(folder);
+    if (current == ECurrentFile::Missing)
         return;
 
-    // CREATE_NEW: an archive of the same second is never overwritten.
-    CQMFileHandle archive(::CreateFileW(archivePath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!archive)
-        return;
-
-    bool copied = CopyInBlocks(current.Get(), archive.Get());
-    archive.Reset();
-    if (!copied)
-    {
-        ::DeleteFileW(archivePath.c_str());
-        return;
-    }
-
-    if (MarkForDeletion(current.Get()))
-        return; // deleted as the handle closes
-    current.Reset();
-    ::DeleteFileW(currentPath.c_str());
+    // One rename: the file's records move to the archive whole, and the next record starts a
+    // new current file. A name already taken (a second step in the same second) or a file held
+    // by a program that shares no deletion keeps the current file: its records go with the
+    // next step.
+    ::MoveFileExW(currentPath.c_str(), archivePath.c_str(), 0);
 }

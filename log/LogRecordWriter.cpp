@@ -1,16 +1,22 @@
 #include "log/LogRecordWriter.h"
 
+#include "log/LogLock.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
 
 #include <windows.h>
 
+#include <vector>
+
 namespace
 {
-// An archive step holds the current file for a moment and deletes it; writers of
-// other processes wait that long rather than lose their record.
+// Another program may hold the file for a moment; writers wait that long rather than lose
+// their record.
 constexpr int kOpenAttempts = 20;
 constexpr DWORD kOpenRetryMs = 5;
+// How far back a cut record is looked for: records are far shorter.
+constexpr DWORD kTailBytes = 64 * 1024;
+const char kByteOrderMark[] = "\xEF\xBB\xBF";
 
 std::string ToUtf8(const std::wstring& text)
 {
@@ -23,9 +29,28 @@ std::string ToUtf8(const std::wstring& text)
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
     return bytes;
 }
+
+bool WriteWhole(HANDLE file, const std::string& bytes)
+{
+    DWORD written = 0;
+    return ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+           written == bytes.size();
+}
+
+bool EndsWithWholeLine(HANDLE file, LONGLONG size)
+{
+    if (size == 0)
+        return true;
+    LARGE_INTEGER at = {};
+    at.QuadPart = size - 1;
+    char last = 0;
+    DWORD read = 0;
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, &last, 1, &read, nullptr) &&
+           read == 1 && last == '\n';
+}
 } // namespace
 
-CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition)
+CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition, bool* created)
 {
     for (int attempt = 0;; ++attempt)
     {
@@ -33,17 +58,49 @@ CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD dispo
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
+        {
+            if (created != nullptr)
+                *created = disposition == OPEN_ALWAYS && ::GetLastError() != ERROR_ALREADY_EXISTS;
             return file;
+        }
         if (!IsLogFileBusy(platformPath, ::GetLastError()) || attempt + 1 >= kOpenAttempts)
             return file;
         ::Sleep(kOpenRetryMs);
     }
 }
 
-std::mutex& ServiceLogMutex()
+bool RollBackToLastWholeLine(const std::wstring& platformPath)
 {
-    static std::mutex s_mutex;
-    return s_mutex;
+    CQMFileHandle file(::CreateFileW(platformPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    LARGE_INTEGER size = {};
+    if (!file || !::GetFileSizeEx(file.Get(), &size))
+        return false;
+    if (EndsWithWholeLine(file.Get(), size.QuadPart))
+        return true;
+    DWORD tail = size.QuadPart < kTailBytes ? static_cast<DWORD>(size.QuadPart) : kTailBytes;
+    std::vector<char> bytes(tail);
+    LARGE_INTEGER start = {};
+    start.QuadPart = size.QuadPart - tail;
+    DWORD read = 0;
+    if (!::SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) ||
+        !::ReadFile(file.Get(), bytes.data(), tail, &read, nullptr) || read != tail)
+        return false;
+    // A record ends with CR LF; a line feed alone may stand inside a record's message.
+    LARGE_INTEGER end = start;
+    for (DWORD i = tail; i >= 2; --i)
+    {
+        if (bytes[i - 2] == '\r' && bytes[i - 1] == '\n')
+        {
+            end.QuadPart = start.QuadPart + i;
+            break;
+        }
+    }
+    // No whole line within reach: in a log of short records that means none at all.
+    if (end.QuadPart == start.QuadPart && start.QuadPart != 0)
+        end.QuadPart = 0;
+    return ::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
 }
 
 std::string ToLogLine(const std::wstring& record)
@@ -54,33 +111,49 @@ std::string ToLogLine(const std::wstring& record)
 bool AppendLogRecord(const std::wstring& filePath, const std::wstring& line)
 {
     std::string bytes = ToLogLine(line);
-    std::lock_guard<std::mutex> lock(ServiceLogMutex());
-    return AppendLogLinesLocked(filePath, std::move(bytes));
+    return AppendLogLines(filePath, std::wstring(), [&bytes] { return bytes; });
 }
 
-bool AppendLogLinesLocked(const std::wstring& filePath, std::string bytes)
+bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
+                    const std::function<std::string()>& makeLines)
 {
-    CQMFileHandle file = OpenLogFileForAppend(ToPlatformPath(filePath), OPEN_ALWAYS);
+    std::wstring platformPath = ToPlatformPath(filePath);
+    CQMLogLock lock;
+    // The holder before us ended in the middle of its append.
+    if (lock.PreviousHolderDied())
+        RollBackToLastWholeLine(platformPath);
+
+    CQMFileHandle file = OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
+    if (!file && !folder.empty() && ::GetLastError() == ERROR_PATH_NOT_FOUND)
+    {
+        // The first record, or one written after the folder was removed.
+        CreateFolderPath(folder);
+        file = OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
+    }
     if (!file)
         return false;
 
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size))
         return false;
-    if (size.QuadPart == 0)
-        bytes.insert(0, "\xEF\xBB\xBF");
-
+    std::string lines = makeLines();
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file.
-    DWORD written = 0;
-    return ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-           written == bytes.size();
+    bool written = size.QuadPart == 0 ? WriteWhole(file.Get(), kByteOrderMark + lines) : WriteWhole(file.Get(), lines);
+    if (!written)
+    {
+        // A full disk takes part of a record: the next one must not be glued to its head.
+        file.Reset();
+        RollBackToLastWholeLine(platformPath);
+        return false;
+    }
+    return true;
 }
 
-// Worth waiting for: a program holds the file without write sharing, or an archive step of
-// another process is deleting it: until its handle closes, the name refuses every open with
-// access denied while it still looks like a plain file (or cannot even be looked at). A
-// folder, a read-only file or a profile that refuses new files stays so: waiting for them
-// would only hold the host's thread at every record.
+// Worth waiting for: a program holds the file without write sharing, or another program is
+// deleting it: until its handle closes, the name refuses every open with access denied while
+// it still looks like a plain file (or cannot even be looked at). A folder, a read-only file or
+// a profile that refuses new files stays so: waiting for them would only hold the host's
+// thread at every record.
 bool IsLogFileBusy(const std::wstring& platformPath, DWORD openError)
 {
     if (openError == ERROR_SHARING_VIOLATION)

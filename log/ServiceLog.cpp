@@ -2,7 +2,6 @@
 
 #include "log/LogArchive.h"
 #include "log/LogFolderScope.h"
-#include "log/LogRecordQueue.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
 #include "log/UserDataFolder.h"
@@ -19,26 +18,13 @@ std::wstring GetServiceLogFolder()
 
 namespace
 {
-// The record's location: the call's, resolved once for it, or resolved now outside any call.
+// The calls' location, or resolved now outside any call.
 QMLogLocation LocationForRecord()
 {
-    const QMLogLocation* location = GetCallLogLocation();
-    return location != nullptr ? *location : ResolveLogLocation();
-}
-
-std::string MakeLine(const std::wstring& source, const std::wstring& tag, const std::wstring& message)
-{
-    SYSTEMTIME now = {};
-    ::GetLocalTime(&now);
-    return ToLogLine(BuildLogRecord(now, source, tag, message));
-}
-
-void WriteLineNow(const QMLogLocation& location, std::string line)
-{
-    std::lock_guard<std::mutex> lock(ServiceLogMutex());
-    // Records queued before this one go first.
-    WriteQueuedServiceLogLinesLocked();
-    AppendToServiceLogLocked(location, std::move(line));
+    QMLogLocation location;
+    if (!GetCallLogLocation(location))
+        location = ResolveLogLocation();
+    return location;
 }
 } // namespace
 
@@ -46,8 +32,12 @@ void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const 
 {
     try
     {
-        std::string line = MakeLine(source, tag, message);
-        WriteLineNow(LocationForRecord(), std::move(line));
+        QMLogLocation location = LocationForRecord();
+        AppendLogLines(location.m_strCurrentFile, location.m_strFolder, [&] {
+            SYSTEMTIME now = {};
+            ::GetLocalTime(&now);
+            return ToLogLine(BuildLogRecord(now, source, tag, message));
+        });
     }
     catch (...)
     {
@@ -55,41 +45,14 @@ void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const 
     }
 }
 
-void QueueServiceLog(const std::wstring& source, const std::wstring& tag, const std::wstring& message) noexcept
-{
-    try
-    {
-        std::string line = MakeLine(source, tag, message);
-        QMLogLocation location = LocationForRecord();
-        if (!QueueServiceLogLine(location, line))
-            WriteLineNow(location, std::move(line));
-    }
-    catch (...)
-    {
-    }
-}
-
-void FlushServiceLog() noexcept
-{
-    try
-    {
-        std::lock_guard<std::mutex> lock(ServiceLogMutex());
-        WriteQueuedServiceLogLinesLocked();
-    }
-    catch (...)
-    {
-    }
-}
-
 void ArchiveServiceLog() noexcept
 {
     try
     {
-        const QMLogLocation* callLocation = GetCallLogLocation();
-        std::wstring folder = callLocation != nullptr ? callLocation->m_strFolder : GetServiceLogFolder();
+        QMLogLocation location = LocationForRecord();
         SYSTEMTIME now = {};
         ::GetLocalTime(&now);
-        ArchiveServiceLogAs(folder, FormatArchiveStamp(now));
+        ArchiveServiceLogAs(location.m_strFolder, FormatArchiveStamp(now));
     }
     catch (...)
     {

@@ -82,14 +82,33 @@ int CreateFolderPath(const std::wstring& folder)
     // SHCreateDirectoryExW refuses relative paths; resolve them against the current folder.
     if (!platformPath.empty() && ::PathIsRelativeW(platformPath.c_str()))
     {
-        DWORD needed = ::GetFullPathNameW(platformPath.c_str(), 0, nullptr, nullptr);
-        if (needed != 0)
-        {
-            std::vector<wchar_t> full(needed + 1, L'\0');
-            DWORD written = ::GetFullPathNameW(platformPath.c_str(), needed + 1, full.data(), nullptr);
-            if (written != 0 && written <= needed)
-                platformPath.assign(full.data(), written);
-        }
+        std::wstring full = GetFullPlatformPath(platformPath);
+        if (!full.empty())
+            platformPath = full;
     }
     return ::SHCreateDirectoryExW(nullptr, platformPath.c_str(), nullptr);
+}
+
+std::wstring GetFullPlatformPath(const std::wstring& path)
+{
+    std::wstring platformPath = ToPlatformPath(path);
+    if (platformPath.empty())
+        return std::wstring();
+    DWORD needed = ::GetFullPathNameW(platformPath.c_str(), 0, nullptr, nullptr);
+    if (needed == 0)
+        return std::wstring();
+    std::vector<wchar_t> full(needed + 1, L'\0');
+    DWORD written = ::GetFullPathNameW(platformPath.c_str(), needed + 1, full.data(), nullptr);
+    if (written == 0 || written > needed)
+        return std::wstring();
+    return std::wstring(full.data(), written);
+}
+
+std::wstring ToLongPathForm(const std::wstring& fullPlatformPath)
+{
+    if (fullPlatformPath.compare(0, 4, L"\\\\?\\") == 0)
+        return fullPlatformPath;
+    if (fullPlatformPath.compare(0, 2, L"\\\\") == 0)
+        return L"\\\\?\\UNC\\" + fullPlatformPath.substr(2);
+    return L"\\\\?\\" + fullPlatformPath;
 }

@@ -18,3 +18,11 @@ int CreateFolderPath(const std::wstring& folder);
 
 // The path with "\" for a platform call.
 std::wstring ToPlatformPath(const std::wstring& path);
+
+// The full platform path ("\" form) that path names, resolved against the current folder as
+// the platform would resolve it; empty when it cannot be resolved.
+std::wstring GetFullPlatformPath(const std::wstring& path);
+
+// A full platform path in the form that passes the path limit ("\\?\C:\..." or
+// "\\?\UNC\server\share\..."); a path already in that form comes back as it is.
+std::wstring ToLongPathForm(const std::wstring& fullPlatformPath);

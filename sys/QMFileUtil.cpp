@@ -29,8 +29,9 @@ bool IsWriteRefusalPassing(const std::wstring& path)
     DWORD attributes = ::GetFileAttributesW(platform.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         return false;
-    // Sharing everything, the probe conflicts only with a holder that shares no writing.
-    CQMFileHandle probe(::CreateFileW(platform.c_str(), GENERIC_WRITE,
+    // Sharing everything, the probe conflicts only with a holder that shares no writing or no
+    // deletion (the file is replaced, not written in place).
+    CQMFileHandle probe(::CreateFileW(platform.c_str(), GENERIC_WRITE | DELETE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
     if (probe)

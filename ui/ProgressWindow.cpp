@@ -67,26 +67,27 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
     if (context.m_pfnCallback == nullptr)
         return;
     int percent = ComputeProgressPercent(record);
-    auto callback = reinterpret_cast<QMProgressCallbackByte>(reinterpret_cast<void*>(context.m_pfnCallback));
-    unsigned char goOn = callback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
-                                  record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
-                                  record.m_nBytesTotal);
-
+    // The record is in the log before the host's callback runs: a host that dies inside its
+    // callback leaves the log with every record it was shown.
     if (record.m_nType == QM_PROGRESS_DOWNLOAD)
     {
         if (percent != context.m_nLastPercent)
         {
             context.m_nLastPercent = percent;
             if (percent % 10 == 0)
-                QueueServiceLog(kServiceLogSource, L"CATCH_MSG",
+                WriteServiceLog(kServiceLogSource, L"CATCH_MSG",
                                 JoinLogFields({L"UpdateComponents", TypeName(record.m_nType), std::to_wstring(percent)}));
         }
     }
     else
     {
-        // Queued: the updater waits for this send to return, once per record.
-        QueueServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", TypeName(record.m_nType)}));
+        WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", TypeName(record.m_nType)}));
     }
+
+    auto callback = reinterpret_cast<QMProgressCallbackByte>(reinterpret_cast<void*>(context.m_pfnCallback));
+    unsigned char goOn = callback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
+                                  record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
+                                  record.m_nBytesTotal);
     if (goOn == 0)
         context.m_bCancelRequested = true;
 }
@@ -241,8 +242,6 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
     {
         if (record.m_nType == QM_PROGRESS_FINISH)
         {
-            // The queued records are written while the list is saved, not after it.
-            RequestServiceLogWrite();
             if (record.m_nCode != kKeepResultsCode)
                 SetAllComponentResults(context, record.m_nCode);
             SaveActionList(context);

@@ -4,7 +4,7 @@
 #include "sys/PathUtil.h"
 #include "xml/DOMInstance.h"
 #include "xml/DOMTreeReader.h"
-#include "xml/InPlaceFileSave.h"
+#include "xml/ReplacingFileSave.h"
 #include "xml/SAXTreeReader.h"
 #include "xml/XMLTextWriter.h"
 
@@ -91,7 +91,7 @@ bool CWinXMLParser::SaveFile(CXMLNode* document, const wchar_t* path)
     return ValueOrFailure(false, [&] {
         // Everything that can fail before the file is touched comes first: the whole text.
         std::string bytes;
-        return WriteXMLDocumentText(document, m_strNewLine, bytes) && SaveBytesInPlace(bytes, path);
+        return WriteXMLDocumentText(document, m_strNewLine, bytes) && SaveBytesReplacing(bytes, path) == ERROR_SUCCESS;
     });
 }
 

@@ -2,6 +2,7 @@
 
 #include "support/FileUtilForTest.h"
 #include "support/ServiceLogReader.h"
+#include "support/SmallVolume.h"
 #include "support/StandInUpdater.h"
 #include "support/TempFolder.h"
 
@@ -9,6 +10,7 @@
 
 #include <windows.h>
 
+#include <iostream>
 #include <set>
 #include <string>
 #include <thread>
@@ -379,26 +381,11 @@ TEST_F(ListOperationsTest, CallsAtOnceFromThreadsAndProcessesEachHaveTheirOwnReq
     }
 }
 
-class TemporaryFolderWithSpaces
-{
-public:
-    explicit TemporaryFolderWithSpaces(const std::wstring& folder)
-    {
-        m_bHad = ::GetEnvironmentVariableW(L"TMP", m_previous, MAX_PATH * 2) != 0;
-        ::SetEnvironmentVariableW(L"TMP", PlatformPathForTest(folder).c_str());
-    }
-    ~TemporaryFolderWithSpaces() { ::SetEnvironmentVariableW(L"TMP", m_bHad ? m_previous : nullptr); }
-
-private:
-    wchar_t m_previous[MAX_PATH * 2] = {};
-    bool m_bHad;
-};
-
 TEST_F(ListOperationsTest, RequestPathWithSpacesIsQuotedWhenItExists)
 {
     std::wstring spaced = m_folder.Child(L"temp dir");
     ASSERT_TRUE(MakeFolder(spaced));
-    TemporaryFolderWithSpaces temp(spaced);
+    CTemporaryFolderOverride temp(spaced);
     EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), 0);
     std::vector<StandInRun> runs = m_updater.Runs();
     ASSERT_EQ(runs.size(), 1u);
@@ -409,19 +396,51 @@ TEST_F(ListOperationsTest, RequestPathWithSpacesIsQuotedWhenItExists)
         << runs[0].m_strCommandLine;
 }
 
-TEST_F(ListOperationsTest, RequestPathWithSpacesIsNotQuotedWhenItWasNotWritten)
+// No request, no run: the call ends as one whose updater could not be run, and the log says why.
+TEST_F(ListOperationsTest, RequestThatCannotBeWrittenRunsNothing)
 {
-    std::wstring spaced = m_folder.Child(L"temp dir");
-    ASSERT_TRUE(MakeFolder(spaced));
-    // A file where the work folder should be: the request cannot be saved.
-    ASSERT_TRUE(WriteFileBytes(spaced + L"/Tavrin_Inc_ZL", "blocks the folder"));
-    TemporaryFolderWithSpaces temp(spaced);
-    EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NO_RESULT);
-    std::vector<StandInRun> runs = m_updater.Runs();
-    ASSERT_EQ(runs.size(), 1u);
-    EXPECT_NE(runs[0].m_strCommandLine.find(L" " + spaced + L"/Tavrin_Inc_ZL/Vestabel/App1_1.xml /component_installedlist "),
-              std::wstring::npos)
-        << runs[0].m_strCommandLine;
-    EXPECT_GT(runs[0].m_vecArguments.size(), 2u) << "the unquoted path falls apart at its space";
+    CSmallVolume volume;
+    const struct
+    {
+        const char* label;
+        bool fullDisk;
+    } cases[] = {{"a file where the work folder should be", false}, {"a full disk", true}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        if (c.fullDisk && !volume.Available())
+        {
+            std::cout << "[ SKIPPED  ] " << c.label << ": " << CSmallVolume::SkipReason() << std::endl;
+            continue;
+        }
+        std::wstring temp = c.fullDisk ? volume.Child(L"temp") : m_folder.Child(L"temp dir");
+        ASSERT_TRUE(MakeFolder(temp));
+        if (c.fullDisk)
+        {
+            ASSERT_TRUE(MakeFolder(temp + L"/Tavrin_Inc_ZL"));
+            ASSERT_TRUE(MakeFolder(temp + L"/Tavrin_Inc_ZL/Vestabel"));
+            ASSERT_TRUE(volume.Fill());
+        }
+        else
+        {
+            ASSERT_TRUE(WriteFileBytes(temp + L"/Tavrin_Inc_ZL", "blocks the folder"));
+        }
+        CTemporaryFolderOverride override(temp);
+        EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NOT_SUPPORTED);
+        EXPECT_EQ(Latest(m_folder.Child(L"l.xml"), L"t", L"1"), QM_LIST_NOT_SUPPORTED);
+        volume.Release();
+        EXPECT_TRUE(m_updater.Runs().empty());
+        if (c.fullDisk)
+        {
+            EXPECT_TRUE(ListFolder(temp + L"/Tavrin_Inc_ZL/Vestabel", L"*").empty()) << "nothing left behind";
+        }
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_EQ(records.size(), 8u);
+        EXPECT_EQ(records[2].rfind(L"PL,SAVE_FAILED,GetInstalledComponentList," + temp + L"/Tavrin_Inc_ZL/Vestabel,error ", 0), 0u)
+            << records[2];
+        EXPECT_EQ(records[3], L"PL,API_END,GetInstalledComponentList,16");
+        EXPECT_EQ(records[6].rfind(L"PL,SAVE_FAILED,GetLastComponentList,", 0), 0u) << records[6];
+    }
 }
 } // namespace

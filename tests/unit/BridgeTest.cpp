@@ -73,30 +73,45 @@ TEST(RequestFileStem, KeepsOrdinaryNamesAndNeutralisesPathCharacters)
     EXPECT_EQ(MakeRequestFileStem(L""), L"");
 }
 
-TEST(RequestPath, ReservesTheFirstFreeNumber)
+std::wstring WriteRequest(const std::wstring& folder, const std::wstring& stem, DWORD* errorOut = nullptr)
+{
+    DWORD error = ERROR_GEN_FAILURE;
+    std::wstring path = WriteRequestFile(folder, stem, "<AppName/>", error);
+    EXPECT_EQ(path.empty(), error != ERROR_SUCCESS) << error;
+    if (errorOut != nullptr)
+        *errorOut = error;
+    return path;
+}
+
+TEST(RequestPath, WritesTheRequestUnderTheFirstFreeNumber)
 {
     CTempFolder temp;
-    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
-    EXPECT_TRUE(FileExists(temp.Child(L"MyApp_1.xml"))) << "the number is held by the file";
-    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_2.xml");
+    EXPECT_EQ(WriteRequest(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
+    EXPECT_EQ(ReadFileBytes(temp.Child(L"MyApp_1.xml")), "<AppName/>") << "the number is held by the whole request";
+    EXPECT_EQ(WriteRequest(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_2.xml");
     // A result left by an aborted call takes its number; so does a folder. Gaps are filled from 1 on.
     ASSERT_TRUE(WriteFileBytes(temp.Child(L"RESULT_MyApp_3.xml"), "<CheckResult Result=\"7\"/>"));
     ASSERT_TRUE(MakeFolder(temp.Child(L"MyApp_4.xml")));
-    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_5.xml");
+    EXPECT_EQ(WriteRequest(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_5.xml");
     ASSERT_TRUE(DeleteFileForTest(temp.Child(L"MyApp_1.xml")));
-    EXPECT_EQ(ReserveRequestPath(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
+    EXPECT_EQ(WriteRequest(temp.Path(), L"MyApp"), temp.Path() + L"/MyApp_1.xml");
     EXPECT_EQ(ReadFileBytes(temp.Child(L"RESULT_MyApp_3.xml")), "<CheckResult Result=\"7\"/>");
 
-    // No folder to reserve in: the first free name, as before, for a save that will fail.
-    EXPECT_EQ(ReserveRequestPath(temp.Child(L"missing"), L"MyApp"), temp.Child(L"missing/MyApp_1.xml"));
+    // No folder to write in: nothing, and the platform's reason.
+    DWORD error = ERROR_SUCCESS;
+    EXPECT_EQ(WriteRequest(temp.Child(L"missing"), L"MyApp", &error), L"");
+    EXPECT_EQ(error, static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 
     // Names are compared as the file system does, without case; names that are not the
-    // module's numbering take no number.
+    // module's numbering take no number, and neither does what a writer that was ended
+    // halfway left behind, which the next request clears.
     CTempFolder other;
     for (const wchar_t* name : {L"myapp_1.XML", L"result_MYAPP_2.xml", L"MyApp_03.xml", L"MyApp_3.txt",
-                                L"MyApp_x3.xml", L"MyAppX_3.xml", L"MyApp_.xml"})
+                                L"MyApp_x3.xml", L"MyAppX_3.xml", L"MyApp_.xml", L"~qmreq_1234_5678.tmp"})
         ASSERT_TRUE(WriteFileBytes(other.Child(name), "x")) << name;
-    EXPECT_EQ(ReserveRequestPath(other.Path(), L"MyApp"), other.Path() + L"/MyApp_3.xml");
+    EXPECT_EQ(WriteRequest(other.Path(), L"MyApp"), other.Path() + L"/MyApp_3.xml");
+    EXPECT_FALSE(FileExists(other.Child(L"~qmreq_1234_5678.tmp")));
+    EXPECT_EQ(ListFolder(other.Path(), L"~qmreq_*").size(), 0u) << "nothing of this writer's left";
 }
 
 TEST(RequestPath, ResultPathMustFitAsWellAsTheRequest)
@@ -104,11 +119,15 @@ TEST(RequestPath, ResultPathMustFitAsWellAsTheRequest)
     CTempFolder temp;
     // folder + "/RESULT_" + stem + "_1.xml" is the longer of the two paths.
     size_t longest = kMaxRequestPathChars - temp.Path().size() - 14;
-    std::wstring fits = ReserveRequestPath(temp.Path(), std::wstring(longest, L'a'));
+    std::wstring fits = WriteRequest(temp.Path(), std::wstring(longest, L'a'));
     EXPECT_EQ(GetResultDocumentPath(fits).size(), kMaxRequestPathChars);
     // One more: the request alone would fit, its result would not. Nothing is created.
-    EXPECT_EQ(ReserveRequestPath(temp.Path(), std::wstring(longest + 1, L'b')), L"");
-    EXPECT_EQ(ReserveRequestPath(temp.Path(), std::wstring(longest + 7, L'c')), L"");
+    for (size_t more : {1, 7})
+    {
+        DWORD error = ERROR_SUCCESS;
+        EXPECT_EQ(WriteRequest(temp.Path(), std::wstring(longest + more, L'b'), &error), L"");
+        EXPECT_EQ(error, static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+    }
     EXPECT_EQ(ListFolder(temp.Path(), L"*").size(), 1u);
 }
 
@@ -122,7 +141,7 @@ TEST(RequestPath, CallsAtOnceNeverShareANumber)
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i)
-                paths[t].push_back(ReserveRequestPath(temp.Path(), L"App"));
+                paths[t].push_back(WriteRequest(temp.Path(), L"App"));
         });
     for (std::thread& thread : threads)
         thread.join();

@@ -167,17 +167,43 @@ TEST_F(LogArchiveTest, ArchiveThatCannotBeCreatedKeepsTheCurrentFile)
     EXPECT_EQ(ReadFileBytes(m_folder.Child(kCurrent)), kBom + "kept\r\n");
 }
 
-TEST_F(LogArchiveTest, CurrentFileHeldByAWriterIsKept)
+// Writers of other processes keep the current file open during their calls and share its
+// deletion: the archive step renames it under them. A program that shares no deletion keeps it.
+TEST_F(LogArchiveTest, CurrentFileHeldOpenIsArchivedUnlessItsHolderRefusesDeletion)
 {
-    AddCurrent("kept\r\n");
-    std::wstring platform = PlatformPathForTest(m_folder.Child(kCurrent));
-    HANDLE writer = ::CreateFileW(platform.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    ArchiveServiceLogAs(m_folder.Path(), L"20261207101112");
-    ::CloseHandle(writer);
-    EXPECT_EQ(ReadFileBytes(m_folder.Child(kCurrent)), kBom + "kept\r\n");
-    EXPECT_FALSE(Has(L"Tavrin_ACT_SERVICELOG_20261207101112.txt"));
+    const struct
+    {
+        DWORD share;
+        bool archived;
+    } cases[] = {{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, true}, {FILE_SHARE_READ | FILE_SHARE_WRITE, false}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.share);
+        ::DeleteFileW(PlatformPathForTest(m_folder.Child(L"Tavrin_ACT_SERVICELOG_20261207101112.txt")).c_str());
+        AddCurrent("held\r\n");
+        HANDLE writer = ::CreateFileW(PlatformPathForTest(m_folder.Child(kCurrent)).c_str(), FILE_APPEND_DATA, c.share,
+                                      nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+        ArchiveServiceLogAs(m_folder.Path(), L"20261207101112");
+        ::CloseHandle(writer);
+        EXPECT_EQ(Has(L"Tavrin_ACT_SERVICELOG_20261207101112.txt"), c.archived);
+        EXPECT_EQ(ReadFileBytes(m_folder.Child(c.archived ? L"Tavrin_ACT_SERVICELOG_20261207101112.txt" : kCurrent)),
+                  kBom + "held\r\n");
+    }
+}
+
+// A step without records (a file the disk filled before its first record) archives nothing
+// and prunes nothing.
+TEST_F(LogArchiveTest, CurrentFileWithoutRecordsMakesNoArchiveAndPrunesNothing)
+{
+    AddArchives(51);
+    for (const std::string& bytes : {std::string(), kBom})
+    {
+        ASSERT_TRUE(WriteFileBytes(m_folder.Child(kCurrent), bytes));
+        ArchiveServiceLogAs(m_folder.Path(), L"20261207101112");
+        EXPECT_TRUE(Has(ArchiveName(0)));
+        EXPECT_FALSE(Has(L"Tavrin_ACT_SERVICELOG_20261207101112.txt"));
+    }
 }
 
 TEST_F(LogArchiveTest, MissingFolderIsNoError)

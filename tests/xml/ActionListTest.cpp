@@ -261,7 +261,7 @@ TEST_F(ActionListTest, SavedBytesAreThoseOfTheModelsTree)
         std::wstring expected;
         GetXMLParser()->GetXML(tree.get(), expected);
         std::wstring path = m_folder.Child(L"saved.xml");
-        ASSERT_TRUE(model.WriteFile(path.c_str())) << list;
+        ASSERT_EQ(model.WriteFile(path.c_str()), static_cast<DWORD>(ERROR_SUCCESS)) << list;
         EXPECT_EQ(ReadFileBytes(path), WideToUtf8(expected)) << list;
     }
     // A value that XML cannot carry is not written; the file stays as it was.
@@ -270,7 +270,7 @@ TEST_F(ActionListTest, SavedBytesAreThoseOfTheModelsTree)
     model.SetResult(L"a", L"\x01");
     std::wstring path = m_folder.Child(L"kept.xml");
     ASSERT_TRUE(WriteFileBytes(path, "kept"));
-    EXPECT_FALSE(model.WriteFile(path.c_str()));
+    EXPECT_EQ(model.WriteFile(path.c_str()), static_cast<DWORD>(ERROR_INVALID_DATA));
     EXPECT_EQ(ReadFileBytes(path), "kept");
 }
 
