@@ -2,6 +2,7 @@
 
 #include "api/CallFrame.h"
 #include "api/SupportProbe.h"
+#include "bridge/RequestArguments.h"
 #include "bridge/RequestDocument.h"
 #include "bridge/ResultDocument.h"
 #include "bridge/VestabelRun.h"
@@ -32,18 +33,27 @@ bool ClearListPath(const std::wstring& listPath)
 }
 
 int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const wchar_t* switchName,
-                     const std::function<std::wstring()>& writeRequest)
+                     const std::function<std::wstring(const std::wstring&)>& writeRequest)
 {
     LogModuleVersion();
     if (!IsVestabelRegistered())
         return QM_LIST_NOT_SUPPORTED;
-    if (!ClearListPath(listPath))
+    // The updater runs in a folder of its own: it gets the path the host meant. A path past the
+    // limit could not be cleared (the old list would be taken for this run's) nor written by
+    // every updater: it is refused like a name that makes the request's path too long.
+    std::wstring hostListPath = ResolveHostPath(listPath);
+    if (hostListPath.size() >= MAX_PATH)
+    {
+        LogRequestPathTooLong(logName);
+        return QM_LIST_NOT_SUPPORTED;
+    }
+    if (!ClearListPath(hostListPath))
         return QM_LIST_PATH_UNUSABLE;
 
     // One apartment for the request's save and the result's load: tearing it down between
     // the two would load the XML library twice per call. Balanced when the call ends.
     CQMComInit com = InitializeComForThread();
-    std::wstring requestPath = writeRequest();
+    std::wstring requestPath = writeRequest(hostListPath);
     if (!RunVestabel({requestPath, switchName}))
         return QM_LIST_NOT_SUPPORTED;
 
@@ -59,12 +69,12 @@ int RunGetInstalledComponentList(QMCallContext& /*context*/, const std::wstring&
                                  const std::wstring& listPath, const std::wstring& componentType)
 {
     return RunListOperation(listPath, kLogNameGetInstalledComponentList, kSwitchInstalledList,
-                            [&] { return CreateInstalledListRequest(appName, listPath, componentType); });
+                            [&](const std::wstring& path) { return CreateInstalledListRequest(appName, path, componentType); });
 }
 
 int RunGetLatestComponentList(QMCallContext& /*context*/, const std::wstring& listPath,
                               const std::wstring& componentType, const std::wstring& version)
 {
     return RunListOperation(listPath, kLogNameGetLatestComponentList, kSwitchLatestList,
-                            [&] { return CreateLatestListRequest(listPath, componentType, version); });
+                            [&](const std::wstring& path) { return CreateLatestListRequest(path, componentType, version); });
 }

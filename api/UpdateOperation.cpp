@@ -10,6 +10,7 @@
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
 #include "sys/MessageWait.h"
+#include "sys/PathUtil.h"
 #include "ui/ModuleInstance.h"
 #include "ui/MutexProbe.h"
 #include "ui/ProgressWindow.h"
@@ -58,7 +59,8 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     if (!IsVestabelRegistered())
         return QM_UPDATE_NOT_SUPPORTED;
     context.m_strAppName = appName;
-    context.m_strActionListPath = actionListPath;
+    // The updater runs in a folder of its own: the request names the file the host meant.
+    context.m_strActionListPath = ResolveHostPath(actionListPath);
     context.m_pfnProgress = progressCallback;
 
     // Nothing is touched or run for strings the list and the request could not carry.
@@ -66,7 +68,7 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
         return QM_UPDATE_NOT_SUPPORTED;
     // One apartment for every load and save of the action list during this call.
     CQMComInit com = InitializeComForThread();
-    if (RewriteActionList(actionListPath, componentType) != QM_REWRITE_SAVED)
+    if (RewriteActionList(context.m_strActionListPath, componentType) != QM_REWRITE_SAVED)
         return QM_UPDATE_NOT_SUPPORTED;
     WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
 
@@ -87,7 +89,7 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
             ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());
             context.m_hProgressWnd = nullptr;
         }
-        return MarkAllBusy(actionListPath) ? QM_UPDATE_DONE : QM_UPDATE_NOT_SUPPORTED;
+        return MarkAllBusy(context.m_strActionListPath) ? QM_UPDATE_DONE : QM_UPDATE_NOT_SUPPORTED;
     }
 
     // Not waited for: after the finish record the updater may linger for as long as it likes.

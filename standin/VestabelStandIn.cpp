@@ -190,6 +190,9 @@ int wmain(int argc, wchar_t** argv)
 
     std::wstring switchName = argc > 2 ? argv[2] : L"";
     CStandInScenario scenario = CStandInScenario::Load(switchName);
+    // An updater that runs in another folder than its host resolves relative paths there.
+    if (scenario.Has("working_folder"))
+        ::SetCurrentDirectoryW(FromUtf8(scenario.Get("working_folder")).c_str());
     std::string request = requestPath.empty() ? std::string() : ReadBytes(requestPath);
     std::wstring record = RecordRun(scenario, argc, argv, request);
     if (scenario.Get("crash") == "1")

@@ -112,3 +112,17 @@ std::wstring ToLongPathForm(const std::wstring& fullPlatformPath)
         return L"\\\\?\\UNC\\" + fullPlatformPath.substr(2);
     return L"\\\\?\\" + fullPlatformPath;
 }
+
+std::wstring ResolveHostPath(const std::wstring& path)
+{
+    auto isSeparator = [](wchar_t c) { return c == L'/' || c == L'\\'; };
+    bool driveAbsolute = path.size() >= 3 && path[1] == L':' && isSeparator(path[2]);
+    bool share = path.size() >= 2 && isSeparator(path[0]) && isSeparator(path[1]);
+    if (path.empty() || driveAbsolute || share)
+        return path;
+    std::wstring full = GetFullPlatformPath(path);
+    if (full.empty())
+        return path;
+    ReplaceChar(full, L'\\', L'/');
+    return full;
+}

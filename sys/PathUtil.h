@@ -26,3 +26,8 @@ std::wstring GetFullPlatformPath(const std::wstring& path);
 // A full platform path in the form that passes the path limit ("\\?\C:\..." or
 // "\\?\UNC\server\share\..."); a path already in that form comes back as it is.
 std::wstring ToLongPathForm(const std::wstring& fullPlatformPath);
+
+// A path the host passed, as the host's own calls would take it: an absolute path as it stands,
+// a relative one (also "\\x" and "C:x") resolved against the current folder now ("/" form),
+// so that a program started elsewhere finds the same file. Empty stays empty.
+std::wstring ResolveHostPath(const std::wstring& path);

@@ -21,8 +21,10 @@ LRESULT CALLBACK DecisionWindowProc(HWND window, UINT message, WPARAM wParam, LP
         ::PostMessageW(window, WM_DESTROY, 0, lParam);
         return 0;
     case WM_DESTROY:
+        // The whole value decides: a 64-bit value that merely ends in the confirmation's bits
+        // is no confirmation, and the quit code is only an int.
         if (::GetWindowLongPtrW(window, GWLP_USERDATA) != kWaitOver)
-            ::PostQuitMessage(static_cast<int>(lParam));
+            ::PostQuitMessage(lParam == QM_DECISION_CONFIRM ? static_cast<int>(QM_DECISION_CONFIRM) : 0);
         return 0;
     default:
         return ::DefWindowProcW(window, message, wParam, lParam);

