@@ -37,16 +37,19 @@ bool WriteWhole(HANDLE file, const std::string& bytes)
            written == bytes.size();
 }
 
+// A record ends with CR LF; a line feed alone may stand inside a record's message.
 bool EndsWithWholeLine(HANDLE file, LONGLONG size)
 {
     if (size == 0)
         return true;
+    if (size < 2)
+        return false;
     LARGE_INTEGER at = {};
-    at.QuadPart = size - 1;
-    char last = 0;
+    at.QuadPart = size - 2;
+    char last[2] = {};
     DWORD read = 0;
-    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, &last, 1, &read, nullptr) &&
-           read == 1 && last == '\n';
+    return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, last, 2, &read, nullptr) &&
+           read == 2 && last[0] == '\r' && last[1] == '\n';
 }
 } // namespace
 
@@ -87,7 +90,6 @@ bool RollBackToLastWholeLine(const std::wstring& platformPath)
     if (!::SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) ||
         !::ReadFile(file.Get(), bytes.data(), tail, &read, nullptr) || read != tail)
         return false;
-    // A record ends with CR LF; a line feed alone may stand inside a record's message.
     LARGE_INTEGER end = start;
     for (DWORD i = tail; i >= 2; --i)
     {

@@ -5,6 +5,22 @@
 
 #include <vector>
 
+namespace
+{
+QMSaveStepHook g_pfnSaveStepHook = nullptr;
+}
+
+void SetSaveStepHookForTest(QMSaveStepHook hook)
+{
+    g_pfnSaveStepHook = hook;
+}
+
+void SaveStep()
+{
+    if (g_pfnSaveStepHook != nullptr)
+        g_pfnSaveStepHook();
+}
+
 bool DeleteOpenFile(CQMFileHandle& file)
 {
     FILE_DISPOSITION_INFO disposition = {};
@@ -22,8 +38,11 @@ DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, C
         return ::GetLastError();
     // One write of the whole text, so that a failure leaves nothing behind to look at.
     DWORD written = 0;
-    if (::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-        written == bytes.size() && ::FlushFileBuffers(file.Get()))
+    SaveStep();
+    bool whole = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                 written == bytes.size();
+    SaveStep();
+    if (whole && ::FlushFileBuffers(file.Get()))
         return ERROR_SUCCESS;
     DWORD error = ::GetLastError();
     // A short write without an error is what a full disk gives on some file systems.

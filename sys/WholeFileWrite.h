@@ -28,3 +28,9 @@ bool DeleteOpenFile(CQMFileHandle& file);
 
 // True for the errors of a write that found no room: retrying will not help.
 bool IsDiskFullError(DWORD error);
+
+// Tests end a process at each step of a save: before each platform call that changes files,
+// and once more after its last one, a save calls SaveStep. The hook is null outside those tests.
+using QMSaveStepHook = void (*)();
+void SetSaveStepHookForTest(QMSaveStepHook hook);
+void SaveStep();

@@ -12,13 +12,16 @@ constexpr const wchar_t* kTemporarySuffix = L".~qm";
 
 DWORD WriteTemporary(const std::wstring& temporary, const std::string& bytes, CQMFileHandle& file)
 {
+    SaveStep();
     DWORD error = WriteNewFile(temporary, bytes, file);
     if (error != ERROR_FILE_EXISTS)
         return error;
     // Left by a save that was cut off. One that another saver is writing right now is held
     // without sharing and refuses the deletion: that save goes first.
+    SaveStep();
     if (!::DeleteFileW(temporary.c_str()))
         return ::GetLastError();
+    SaveStep();
     return WriteNewFile(temporary, bytes, file);
 }
 } // namespace
@@ -48,12 +51,15 @@ DWORD SaveBytesReplacing(const std::string& bytes, const std::wstring& path)
     DWORD error = WriteTemporary(temporary, bytes, file);
     if (error != ERROR_SUCCESS)
         return error;
+    SaveStep();
     if (attributes != INVALID_FILE_ATTRIBUTES)
         CopyFileIdentity(target, file.Get());
     // Renamed while it is still held: nobody can take the temporary file away in between. The
     // rename replaces the target in one step (a replace that first moves the target aside
     // would leave no list at all to a process ended in between).
+    SaveStep();
     error = RenameOpenFile(file.Get(), target, true);
+    SaveStep();
     if (error == ERROR_SUCCESS)
         return ERROR_SUCCESS;
     DeleteOpenFile(file);

@@ -1,7 +1,9 @@
 #include "host/PellorinModule.h"
 
+#include "support/ChildProcess.h"
 #include "support/FileUtilForTest.h"
 #include "support/ServiceLogReader.h"
+#include "support/SmallVolume.h"
 #include "support/StandInUpdater.h"
 #include "support/TempFolder.h"
 
@@ -48,6 +50,17 @@ QMBool __stdcall HostProgress(int type, int percent, const wchar_t* id, unsigned
     if (g_calls.size() == g_clearLogAtCall)
         g_bLogCleared = RemoveFolderTree(ServiceLogFolderForTest());
     return g_calls.size() != g_cancelAtCall;
+}
+
+CSmallVolume* g_pVolumeToFill = nullptr;
+
+// Fills the volume of the list from inside the update, after the rewrite has taken its room.
+QMBool __stdcall FillingProgress(int type, int percent, const wchar_t* id, unsigned itemsDone, unsigned itemsTotal,
+                                 unsigned long long bytesDone, unsigned long long bytesTotal)
+{
+    if (g_pVolumeToFill != nullptr)
+        g_pVolumeToFill->Fill();
+    return HostProgress(type, percent, id, itemsDone, itemsTotal, bytesDone, bytesTotal);
 }
 
 // The host's main window: closing it ends the host's message loop, as in any application.
@@ -555,5 +568,95 @@ TEST_F(UpdateComponentsTest, WaitsForTheUpdaterInterfaceToClose)
     EXPECT_GE(took, 5000u) << "50 rounds of 100 ms";
     EXPECT_LT(took, 7500u);
     CStandInUpdater::EndAllRuns();
+}
+} // namespace
+
+namespace
+{
+// A host ended by its user, or crashing in its callback, keeps in the log every record it was
+// shown: each is in the file before the callback runs for it.
+TEST_F(UpdateComponentsTest, HostEndedInItsCallbackLosesNoRecordItWasShown)
+{
+    m_updater.SetScenario({kEveryType, "finish_code=0"});
+    int request = 0;
+    for (const wchar_t* how : {L"terminate", L"exit"})
+    {
+        SCOPED_TRACE(WideToUtf8(how));
+        ++request;
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+        CChildProcess host(std::wstring(L"host \"") + m_strList + L"\" 6 " + how);
+        DWORD code = 0;
+        ASSERT_TRUE(host.Wait(60000, &code));
+        EXPECT_EQ(code, 3u);
+        CStandInUpdater::EndAllRuns();
+        std::vector<std::wstring> expected = {
+            L"PL,API_CALL,UpdateComponents,Killed," + m_strList + L",plugin",
+            L"PL,CHECK_VERSION,-,1.1.0.13",
+            L"PL,UPDATE_XML,UpdateComponents," + m_strList,
+            L"PL,CREATE_XML,UpdateComponents," + CStandInUpdater::WorkFolder() + L"/Killed_" + std::to_wstring(request) + L".xml",
+            L"PL,CATCH_MSG,UpdateComponents,TYPE_DOWNLOAD,0",
+            L"PL,CATCH_MSG,UpdateComponents,TYPE_DOWNLOAD,50",
+            L"PL,CATCH_MSG,UpdateComponents,TYPE_DOWNLOAD,100",
+            L"PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT",
+            L"PL,CATCH_MSG,UpdateComponents,TYPE_DELETE",
+            L"PL,CATCH_MSG,UpdateComponents,TYPE_UPDATE"};
+        EXPECT_EQ(CurrentLogRecords(), expected) << "nothing archived: the host ended before";
+        std::string list = ReadFileBytes(m_strList);
+        EXPECT_EQ(list.substr(list.size() - 15), "</ActionList>\r\n") << "the list as the rewrite left it";
+    }
+}
+
+// When the list cannot be written for want of room, it stays as it was and the call ends at
+// once: a full disk is not waited for.
+TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
+{
+    CSmallVolume volume;
+    if (!volume.Available())
+        GTEST_SKIP() << CSmallVolume::SkipReason();
+    // Long enough that its new text needs more room than the volume has left.
+    std::string bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"App1\">\r\n";
+    for (int i = 0; i < 3000; ++i)
+        bytes += "     <Component ID=\"C" + std::to_string(i) + "\" Action=\"update\"/>\r\n";
+    bytes += "</ActionList>\r\n";
+    m_strList = volume.Child(L"actions.xml");
+    const struct
+    {
+        const char* label;
+        bool fillDuringTheRun;
+    } cases[] = {{"the rewrite before the run", false}, {"the save after the finish", true}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
+        std::string before = bytes;
+        if (c.fillDuringTheRun)
+        {
+            // The rewrite takes the room it needs; the volume fills while the updater runs.
+            m_updater.SetScenario({"progress=4,C1,0,0,1,1,5", "record_delay_ms=300", "finish_code=0"});
+            g_pVolumeToFill = &volume;
+        }
+        else
+        {
+            ASSERT_TRUE(volume.Fill());
+        }
+        DWORD start = ::GetTickCount();
+        EXPECT_EQ(Update(L"plugin", FillingProgress), QM_UPDATE_NOT_SUPPORTED);
+        DWORD took = ::GetTickCount() - start;
+        g_pVolumeToFill = nullptr;
+        if (c.fillDuringTheRun)
+            before = ReadFileBytes(m_strList); // as the rewrite left it
+        volume.Release();
+        EXPECT_EQ(ReadFileBytes(m_strList), before);
+        EXPECT_EQ(before.find("ComponentType=\"plugin\"") != std::string::npos, c.fillDuringTheRun) << "rewritten";
+        EXPECT_EQ(ListFolder(volume.Child(L"").substr(0, 2), L"*.~qm").size(), 0u) << "no temporary file left";
+        EXPECT_LT(took, c.fillDuringTheRun ? 3000u : 1000u) << "no retries";
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_GE(records.size(), 2u);
+        EXPECT_EQ(records[records.size() - 2], L"PL,SAVE_FAILED,UpdateComponents," + m_strList);
+        EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,100");
+        EXPECT_EQ(m_updater.Runs().size(), c.fillDuringTheRun ? 1u : 0u);
+    }
 }
 } // namespace

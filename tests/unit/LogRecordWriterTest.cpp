@@ -1,14 +1,18 @@
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
 
+#include "support/ChildProcess.h"
 #include "support/FileUtilForTest.h"
 #include "support/ServiceLogReader.h"
+#include "support/SmallVolume.h"
 #include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <map>
+#include <memory>
 #include <set>
 #include <thread>
 #include <vector>
@@ -216,3 +220,136 @@ TEST(LogRecordWriter, RecordsOfManyThreadsAreAllKeptInEachThreadsOrder)
     ClearServiceLog();
 }
 } // namespace
+
+namespace
+{
+struct QMLogLine
+{
+    std::wstring m_strTimestamp;
+    std::wstring m_strRecord;
+};
+
+// Every line of the log's files, archives in the order of their names, then the current file.
+std::vector<QMLogLine> ReadAllLogLines()
+{
+    std::vector<std::wstring> files = ArchiveNames();
+    files.push_back(L"Tavrin_ACT_SERVICELOG_tmp.txt");
+    std::vector<QMLogLine> lines;
+    for (const std::wstring& name : files)
+    {
+        std::string bytes = ReadFileBytes(ServiceLogFolderForTest() + L"/" + name);
+        if (bytes.empty())
+            continue;
+        EXPECT_EQ(bytes.substr(0, 3), kBom) << "no byte-order mark";
+        std::wstring text = Utf8ToWide(bytes.substr(3));
+        for (size_t start = 0, end; start < text.size(); start = end + 2)
+        {
+            end = text.find(L"\r\n", start);
+            EXPECT_NE(end, std::wstring::npos) << "a record without its line end";
+            if (end == std::wstring::npos)
+                break;
+            std::wstring line = text.substr(start, end - start);
+            size_t comma = line.find(L',');
+            lines.push_back({line.substr(0, comma), comma == std::wstring::npos ? line : line.substr(comma + 1)});
+        }
+    }
+    return lines;
+}
+} // namespace
+
+// Three processes of two threads each write at once, one thread of each archiving now and
+// then: every record lands in exactly one file, whole, each writer's records in their order,
+// and the files in the order of their names hold the records in the order of their timestamps.
+TEST(LogAcrossProcesses, EveryRecordIsInOneFileWholeAndInTimeOrder)
+{
+    ClearServiceLog();
+    constexpr int kProcesses = 3;
+    constexpr int kRecords = 1000;
+    CNamedEventForTest go;
+    std::vector<std::unique_ptr<CChildProcess>> writers;
+    for (int p = 0; p < kProcesses; ++p)
+        writers.push_back(std::make_unique<CChildProcess>(L"log W" + std::to_wstring(p) + L" " +
+                                                              std::to_wstring(kRecords) + L" 100",
+                                                          std::vector<std::pair<std::wstring, std::wstring>>{
+                                                              {L"QM_TEST_GO", go.Name()}}));
+    for (const auto& writer : writers)
+        ASSERT_TRUE(writer->Started());
+    go.Set();
+    for (const auto& writer : writers)
+    {
+        DWORD code = 1;
+        ASSERT_TRUE(writer->Wait(120000, &code));
+        EXPECT_EQ(code, 0u);
+    }
+
+    std::vector<QMLogLine> lines = ReadAllLogLines();
+    EXPECT_EQ(lines.size(), static_cast<size_t>(kProcesses * 2 * kRecords));
+    std::map<std::wstring, int> next;
+    std::wstring previous;
+    for (const QMLogLine& line : lines)
+    {
+        ASSERT_TRUE(IsLogTimestamp(line.m_strTimestamp)) << "torn: " << WideToUtf8(line.m_strTimestamp);
+        EXPECT_LE(previous, line.m_strTimestamp) << "out of time order";
+        previous = line.m_strTimestamp;
+        const std::wstring prefix = L"PL,CATCH_MSG,";
+        ASSERT_EQ(line.m_strRecord.compare(0, prefix.size(), prefix), 0) << WideToUtf8(line.m_strRecord);
+        std::wstring fields = line.m_strRecord.substr(prefix.size());
+        size_t comma = fields.find(L',');
+        ASSERT_NE(comma, std::wstring::npos) << WideToUtf8(line.m_strRecord);
+        EXPECT_EQ(std::stoi(fields.substr(comma + 1)), next[fields.substr(0, comma)]++) << WideToUtf8(fields);
+    }
+    EXPECT_EQ(next.size(), static_cast<size_t>(kProcesses * 2));
+    EXPECT_GE(ArchiveNames().size(), 1u);
+    ClearServiceLog();
+}
+
+// A record cut short (a full disk, a writer that died in its append) is taken back, so that the
+// next one starts a line of its own.
+TEST(LogRecordWriter, RollBackTakesBackWhatFollowsTheLastWholeLine)
+{
+    CTempFolder temp;
+    const std::string whole = std::string(kBom) + "2026,PL,A\r\n2026,PL,B \"x\ny\"\r\n";
+    const struct
+    {
+        const char* label;
+        std::string before, after;
+    } cases[] = {
+        {"whole", whole, whole},
+        {"a head after the last line", whole + "2026,PL,C", whole},
+        {"a head ending in a line feed of its message", whole + "2026,PL,\"a\n", whole},
+        {"nothing whole", std::string(kBom) + "2026,P", ""},
+        {"empty", "", ""},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        std::wstring file = temp.Child(L"log.txt");
+        ASSERT_TRUE(WriteFileBytes(file, c.before));
+        EXPECT_TRUE(RollBackToLastWholeLine(PlatformPathForTest(file)));
+        EXPECT_EQ(ReadFileBytes(file), c.after);
+    }
+}
+
+// On a full disk records are dropped whole: the file never holds the head of one, and once
+// there is room again the records go on, each on its own line.
+TEST(LogRecordWriter, FullDiskDropsWholeRecordsOnly)
+{
+    CSmallVolume volume;
+    if (!volume.Available())
+        GTEST_SKIP() << CSmallVolume::SkipReason();
+    std::wstring file = volume.Child(L"log.txt");
+    ASSERT_TRUE(AppendLogRecord(file, L"first"));
+    ASSERT_TRUE(volume.Fill(300));
+    const std::wstring record(100, L'r');
+    // More than the block the file has already: the disk fills on the way.
+    int written = 0;
+    for (int i = 0; i < 100; ++i)
+        written += AppendLogRecord(file, record) ? 1 : 0;
+    EXPECT_LT(written, 100) << "the disk never filled";
+    volume.Release();
+    ASSERT_TRUE(AppendLogRecord(file, L"after"));
+    std::string expected = std::string(kBom) + "first\r\n";
+    for (int i = 0; i < written; ++i)
+        expected += WideToUtf8(record) + "\r\n";
+    EXPECT_EQ(ReadFileBytes(file), expected + "after\r\n");
+}

@@ -1,5 +1,6 @@
 #include "actionlist/QMActionListXML.h"
 
+#include "support/ChildProcess.h"
 #include "support/FileUtilForTest.h"
 #include "support/TempFolder.h"
 #include "support/XMLTreeForTest.h"
@@ -281,5 +282,55 @@ TEST_F(ActionListTest, SaveReportsZeroAndLeavesNothingWhenItCannotWrite)
     EXPECT_EQ(model.Save(m_folder.Child(L"missing/list.xml").c_str()), 0);
     EXPECT_EQ(model.Save(nullptr), 0);
     EXPECT_EQ(ListFolder(m_folder.Path(), L"*"), std::vector<std::wstring>{L"list.xml"});
+}
+} // namespace
+
+namespace
+{
+// A process ends at each step of a save in turn, of a list that grows, one that shrinks, and one
+// whose last save was cut off: the list is always the old one or the new one, whole, and what
+// the cut-off saves left is cleared by the next one.
+TEST_F(ActionListTest, SaveEndedAtAnyStepLeavesTheOldOrTheNewListWhole)
+{
+    const struct
+    {
+        const char* label;
+        int from, to;
+        bool leftover;
+    } cases[] = {{"growing", 500, 5000, false}, {"shrinking", 5000, 500, false}, {"after a cut-off save", 500, 50, true}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        std::wstring path = m_folder.Child(L"ended.xml");
+        int steps = 0;
+        for (int step = 1; step < 20; ++step)
+        {
+            if (c.leftover)
+            {
+                ASSERT_TRUE(WriteFileBytes(path + L".~qm", "<ActionList"));
+            }
+            CChildProcess saver(L"save \"" + path + L"\" " + std::to_wstring(c.from) + L" " + std::to_wstring(c.to) +
+                                L" " + std::to_wstring(step));
+            DWORD code = 1;
+            ASSERT_TRUE(saver.Wait(60000, &code));
+            CQMActionListXML list;
+            ASSERT_EQ(list.Load(path), QM_ACTIONLIST_LOADED) << "ended at step " << step;
+            size_t components = list.GetComponents().size();
+            EXPECT_TRUE(components == size_t(c.from) || components == size_t(c.to)) << components << " at step " << step;
+            if (code == 0)
+            {
+                // The save ran to its end before this step.
+                EXPECT_EQ(components, size_t(c.to));
+                steps = step - 1;
+                break;
+            }
+            EXPECT_EQ(code, 3u) << "ended by the test's hook";
+        }
+        EXPECT_GE(steps, 4) << "the save has steps to end at";
+        CQMActionListXML list;
+        ASSERT_EQ(list.Load(path), QM_ACTIONLIST_LOADED);
+        ASSERT_EQ(list.WriteFile(path.c_str()), static_cast<DWORD>(ERROR_SUCCESS));
+        EXPECT_EQ(ListFolder(m_folder.Path(), L"*"), std::vector<std::wstring>{L"ended.xml"});
+    }
 }
 } // namespace
