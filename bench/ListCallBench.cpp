@@ -12,6 +12,7 @@
 #include "bridge/RequestDocument.h"
 #include "bridge/ResultDocument.h"
 #include "bridge/VestabelLocation.h"
+#include "log/LogFolderScope.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
@@ -31,6 +32,9 @@ namespace
 {
 // The module's own work (registry, request, log records, result) against one process start.
 constexpr double kMaxOverDirectRun = 1.10;
+// The call's own steps, everything but the updater's run: so that a list call stays within the
+// ratio above even of a lean updater that starts and answers in 40 ms.
+constexpr double kMaxOwnStepsMs = 3.5;
 constexpr int kWarmups = 3;
 constexpr int kRuns = 50;
 
@@ -85,6 +89,7 @@ bool RunDirect(const std::wstring& exePath, const std::wstring& requestPath, con
 
 struct Split
 {
+    double folder = 0;
     double registry = 0;
     double request = 0;
     double logRecord = 0;
@@ -96,7 +101,10 @@ struct Split
 // The module's steps around the updater run, timed one by one with the module's own code.
 Split MeasureSplit(const std::wstring& listPath, const std::string& resultBytes)
 {
+    // As inside an exported call: the log folder is resolved once for the call's records.
+    CQMLogFolderScope logFolder;
     Split split;
+    split.folder = MedianOf(kRuns, [] { ResolveLogLocation(); });
     split.registry = MedianOf(kRuns, [] { VestabelExeUsable(GetVestabelExePath()); });
     std::vector<std::wstring> requests;
     split.request = MedianOf(kRuns, [&] {
@@ -191,24 +199,30 @@ int main()
                 // The ratio of each pair, then their median: a pair shares the machine's moment.
                 double a = Median(viaModule), b = Median(direct);
                 double ratio = Median(ratios);
-                bool met = ok && ratio > 0 && ratio <= kMaxOverDirectRun;
+                bool ratioMet = ok && ratio > 0 && ratio <= kMaxOverDirectRun;
+                bool met = ratioMet;
                 printf("median ms over %d runs (after %d warm-ups)\n", kRuns, kWarmups);
                 printf("A GetInstalledComponentList via module  %9.2f\n", a * 1e3);
                 printf("B stand-in started directly             %9.2f\n", b * 1e3);
                 printf("%-40s %9.3f   (target <= %.2f: %s)\n", "4. list call, A / B (pairs)", ratio, kMaxOverDirectRun,
-                       met ? "met" : "MISSED");
+                       ratioMet ? "met" : "MISSED");
                 printf("A - B (module's own share)              %9.2f\n", (a - b) * 1e3);
-                printf("module steps, median ms each; a list call makes 2 registry reads, 1 request,\n"
-                       "1 version record, 3 more records, 1 result read and 1 archive step:\n");
+                printf("module steps, median ms each; a list call resolves the log folder once and makes\n"
+                       "2 registry reads, 1 request, 1 version record, 3 more records, 1 result read and\n"
+                       "1 archive step:\n");
+                printf("  log folder, resolved once a call      %9.3f\n", split.folder * 1e3);
                 printf("  updater path from registry            %9.3f\n", split.registry * 1e3);
                 printf("  request document (incl. its record)   %9.3f\n", split.request * 1e3);
                 printf("  one service-log record                %9.3f\n", split.logRecord * 1e3);
                 printf("  version record (file version + rec.)  %9.3f\n", split.versionRecord * 1e3);
                 printf("  result document read and delete       %9.3f\n", split.result * 1e3);
                 printf("  service-log archive step              %9.3f\n", split.archive * 1e3);
-                double steps = 2 * split.registry + split.request + split.versionRecord + 3 * split.logRecord +
+                double steps = split.folder + 2 * split.registry + split.request + split.versionRecord + 3 * split.logRecord +
                                split.result + split.archive;
-                printf("  sum over one call                     %9.3f\n", steps * 1e3);
+                bool stepsMet = steps * 1e3 <= kMaxOwnStepsMs;
+                printf("%-40s %9.3f   (target <= %.1f ms: %s)\n", "5. sum over one call, ms", steps * 1e3,
+                       kMaxOwnStepsMs, stepsMet ? "met" : "MISSED");
+                met = met && stepsMet;
                 if (!ok)
                     fprintf(stderr, "some runs failed\n");
                 rc = met ? 0 : 1;

@@ -126,8 +126,10 @@ std::wstring WriteRequestFile(const std::wstring& folder, const std::wstring& st
 
     std::wstring temporary = ToPlatformPath(folder + L"/" + kTemporaryPrefix + std::to_wstring(::GetCurrentProcessId()) +
                                             L"_" + std::to_wstring(::GetCurrentThreadId()) + kTemporarySuffix);
+    // Not flushed: the updater reads it at once, and a process that ends cannot take it back
+    // from the system; a renamed request is whole whatever happens to this process.
     CQMFileHandle file;
-    error = WriteNewFile(temporary, bytes, file);
+    error = WriteNewFile(temporary, bytes, false, file);
     if (error != ERROR_SUCCESS)
         return std::wstring();
 

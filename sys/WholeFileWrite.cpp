@@ -30,7 +30,7 @@ bool DeleteOpenFile(CQMFileHandle& file)
     return marked;
 }
 
-DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, CQMFileHandle& file)
+DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, bool flush, CQMFileHandle& file)
 {
     file.Reset(::CreateFileW(platformPath.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -42,7 +42,7 @@ DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, C
     bool whole = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                  written == bytes.size();
     SaveStep();
-    if (whole && ::FlushFileBuffers(file.Get()))
+    if (whole && (!flush || ::FlushFileBuffers(file.Get())))
         return ERROR_SUCCESS;
     DWORD error = ::GetLastError();
     // A short write without an error is what a full disk gives on some file systems.

@@ -6,12 +6,13 @@
 
 #include <string>
 
-// Creates the file at platformPath (which must not exist), writes all of bytes into it and
-// flushes it to the disk. The file is held open without sharing, for the caller to rename or
+// Creates the file at platformPath (which must not exist), writes all of bytes into it and,
+// when flush is set, flushes it to the disk (a file that takes the place of a host's file must
+// be on the disk before its name is). The file is held open without sharing, for the caller to rename or
 // replace with; nobody else can open it meanwhile. On failure nothing is left at the path and
 // the platform's error comes back (ERROR_FILE_EXISTS: something was there already, untouched).
 // The handle may also change the file's attributes and access list.
-DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, CQMFileHandle& file);
+DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, bool flush, CQMFileHandle& file);
 
 // Gives the open file the name platformPath in one step, replacing a file there when replace is
 // set. ERROR_SUCCESS, or the platform's error (ERROR_ALREADY_EXISTS: something is there).

@@ -13,7 +13,7 @@ constexpr const wchar_t* kTemporarySuffix = L".~qm";
 DWORD WriteTemporary(const std::wstring& temporary, const std::string& bytes, CQMFileHandle& file)
 {
     SaveStep();
-    DWORD error = WriteNewFile(temporary, bytes, file);
+    DWORD error = WriteNewFile(temporary, bytes, true, file);
     if (error != ERROR_FILE_EXISTS)
         return error;
     // Left by a save that was cut off. One that another saver is writing right now is held
@@ -22,7 +22,7 @@ DWORD WriteTemporary(const std::wstring& temporary, const std::string& bytes, CQ
     if (!::DeleteFileW(temporary.c_str()))
         return ::GetLastError();
     SaveStep();
-    return WriteNewFile(temporary, bytes, file);
+    return WriteNewFile(temporary, bytes, true, file);
 }
 } // namespace
 
