@@ -11,6 +11,13 @@
 #ifndef PELLORIN_H
 #define PELLORIN_H
 
+/* The module's version; its version resource carries the same numbers. */
+#define PELLORIN_VERSION_MAJOR 1
+#define PELLORIN_VERSION_MINOR 1
+#define PELLORIN_VERSION_PATCH 0
+#define PELLORIN_VERSION_BUILD 13
+#define PELLORIN_VERSION_STRING "1.1.0.13"
+
 #ifndef __cplusplus
 #include <stddef.h> /* wchar_t */
 #endif

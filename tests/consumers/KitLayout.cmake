@@ -1,7 +1,7 @@
 # The kit as a host developer unpacks it, for one architecture.
 # Defined by the caller: KIT, ARCH, OBJDUMP (the MinGW toolchain's).
 
-foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md
+foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md CHANGELOG.md
              tools/VestabelStandIn.exe bin/${ARCH}/Pellorin.dll bin/${ARCH}/Pellorin.debug bin/${ARCH}/qmhost.exe
              lib/${ARCH}/Pellorin.lib lib/${ARCH}/libPellorin.dll.a)
     if(NOT EXISTS ${KIT}/${file})

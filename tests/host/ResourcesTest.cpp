@@ -1,3 +1,4 @@
+#include "Pellorin.h"
 #include "support/FileUtilForTest.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,16 @@ TEST(ModuleVersion, FileVersionStringIsTheReleaseNumber)
     ASSERT_TRUE(::VerQueryValueW(block.data(), key, reinterpret_cast<void**>(&version), &length));
     EXPECT_EQ(std::wstring(version), L"1, 1, 0, 13");
     EXPECT_EQ(std::wstring(key), L"\\StringFileInfo\\040904e4\\FileVersion");
+
+    // The header's numbers are the resource's, in both of its forms.
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    ASSERT_TRUE(::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, DWORD(PELLORIN_VERSION_MAJOR << 16 | PELLORIN_VERSION_MINOR));
+    EXPECT_EQ(fixed->dwFileVersionLS, DWORD(PELLORIN_VERSION_PATCH << 16 | PELLORIN_VERSION_BUILD));
+    std::wstring dotted(version);
+    for (size_t at; (at = dotted.find(L", ")) != std::wstring::npos;)
+        dotted.replace(at, 2, L".");
+    EXPECT_EQ(dotted, Utf8ToWide(PELLORIN_VERSION_STRING));
 
     // The description tells a 64-bit module from a 32-bit one in the file's properties.
     wchar_t* description = nullptr;
