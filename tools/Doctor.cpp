@@ -1,4 +1,5 @@
 #include "tools/Doctor.h"
+#include "tools/ConsoleText.h"
 
 #include "api/Pellorin.h"
 #include "api/SupportProbe.h"
@@ -27,31 +28,9 @@ constexpr size_t kSubjectWidth = 13;
 // Modules of both widths read the updater's registration where its 32-bit installer wrote it.
 constexpr const wchar_t* kRegistryView = L"the 32-bit registry view";
 
-std::string WideToUtf8(const std::wstring& text)
-{
-    int size =
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(std::max(size, 0)), '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr,
-                              nullptr);
-    return bytes;
-}
-
-// A console shows UTF-16 as it is; redirected output (support engineers attach it to a
-// ticket) is UTF-8, so user names and paths outside the console's code page survive.
 void WriteText(const std::wstring& text)
 {
-    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-    DWORD mode = 0;
-    DWORD written = 0;
-    if (::GetConsoleMode(out, &mode))
-    {
-        ::WriteConsoleW(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        return;
-    }
-    std::string bytes = WideToUtf8(text);
-    ::WriteFile(out, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    QMPrint(L"%ls", text.c_str());
 }
 
 std::wstring Padded(std::wstring text, size_t width)

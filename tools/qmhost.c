@@ -3,10 +3,13 @@
  * Loads the module the way a host does, calls its exports and prints their
  * results and the service log records the calls wrote.
  *
- *   qmhost demo                                          the main job against the stand-in updater beside
- *                                                        qmhost.exe: probes, a launch check, both lists and
- *                                                        a component update of a sample action list
+ *   qmhost demo                                          the main job against the stand-in updater (beside
+ *                                                        qmhost.exe, or in the kit's tools folder): probes, a
+ *                                                        launch check, both lists and a component update of a
+ *                                                        sample action list; the machine's updater registration
+ *                                                        is put back as it was when the demo ends
  *   qmhost register <updaterPath>                        register an updater executable for this machine
+ *   qmhost unregister                                    remove the updater registration
  *   qmhost doctor                                        check this machine's update setup, a verdict per check
  *   qmhost IsSupportQuelmar
  *   qmhost SupportComponentsManagement
@@ -23,6 +26,7 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "ConsoleText.h"
 #include "Doctor.h"
 #include "Pellorin.h"
 
@@ -107,7 +111,7 @@ static void PrintRecordsSince(const wchar_t* path, const char* since)
         if (stamped)
             printing = strncmp(line, since, sinceLength) >= 0;
         if (printing)
-            printf("  %.*s\n", (int)length, line);
+            QMPrintUtf8Line("  ", line, length);
         if (end == NULL)
             break;
         line = end + 2;
@@ -131,7 +135,7 @@ static void PrintLogSince(const char* since)
     int count = 0, i;
     if (!GetLogFolder(folder, MAX_PATH * 2))
         return;
-    printf("\nService log records of this run (%ls):\n", folder);
+    QMPrint(L"\nService log records of this run (%ls):\n", folder);
     _snwprintf(pattern, MAX_PATH * 3, L"%ls\\Tavrin_ACT_SERVICELOG_*.txt", folder);
     find = FindFirstFileW(pattern, &data);
     if (find == INVALID_HANDLE_VALUE)
@@ -152,49 +156,168 @@ static void PrintLogSince(const char* since)
     }
 }
 
-static const char* TypeName(int type)
+static const wchar_t* TypeName(int type)
 {
-    static const char* names[] = {"finish", "download", "extract", "delete", "update", "add"};
-    return type >= 0 && type <= 5 ? names[type] : "?";
+    static const wchar_t* names[] = {L"finish", L"download", L"extract", L"delete", L"update", L"add"};
+    return type >= 0 && type <= 5 ? names[type] : L"?";
 }
 
 /* Draws a live progress line; called on this thread from inside UpdateComponents. */
 static QMBool QM_STDCALL ShowProgress(int type, int percent, const wchar_t* componentId, unsigned itemsDone,
                                      unsigned itemsTotal, unsigned long long bytesDone, unsigned long long bytesTotal)
 {
-    char bar[21];
+    wchar_t bar[21];
     int filled = percent < 0 ? 0 : (percent > 100 ? 20 : percent / 5);
     int i;
     for (i = 0; i < 20; ++i)
-        bar[i] = i < filled ? '#' : '.';
-    bar[20] = '\0';
-    printf("\r  [%s] %3d%% %-8s %-12ls", bar, percent, TypeName(type), componentId);
+        bar[i] = i < filled ? L'#' : L'.';
+    bar[20] = L'\0';
+    QMPrint(L"\r  [%ls] %3d%% %-8ls %-12ls", bar, percent, TypeName(type), componentId);
     (void)itemsDone;
     (void)itemsTotal;
     (void)bytesDone;
     (void)bytesTotal;
-    fflush(stdout);
     Sleep(40);
     return 1;
 }
 
-static int RegisterUpdater(const wchar_t* path)
+/* Where the 32-bit service registers its updater, whichever bitness this host has. */
+static const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
+static const wchar_t kUpdaterValue[] = L"Vestabel exe path";
+
+/* The registered updater path; 0 when none is registered. */
+static int ReadRegistration(wchar_t* path, DWORD capacity)
+{
+    DWORD size = capacity * sizeof(wchar_t);
+    DWORD type = 0;
+    HKEY key;
+    LONG rc;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return 0;
+    rc = RegQueryValueExW(key, kUpdaterValue, NULL, &type, (BYTE*)path, &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t))
+        return 0;
+    path[size / sizeof(wchar_t) - 1] = L'\0';
+    return 1;
+}
+
+static LONG WriteRegistration(const wchar_t* path)
 {
     HKEY key;
-    /* Where the 32-bit service registers itself, whichever bitness this host has. */
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
-                              NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key, NULL);
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key,
+                              NULL);
     if (rc != ERROR_SUCCESS)
+        return rc;
+    rc = RegSetValueExW(key, kUpdaterValue, 0, REG_SZ, (const BYTE*)path, (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+    return rc;
+}
+
+static LONG RemoveRegistration(void)
+{
+    HKEY key;
+    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key);
+    if (rc == ERROR_FILE_NOT_FOUND)
+        return ERROR_SUCCESS;
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    rc = RegDeleteValueW(key, kUpdaterValue);
+    RegCloseKey(key);
+    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
+}
+
+/* The full path of an executable file, or 0 when path names none. */
+static int ResolveExecutable(const wchar_t* path, wchar_t* full, DWORD capacity)
+{
+    DWORD attributes;
+    size_t length;
+    DWORD written = GetFullPathNameW(path, capacity, full, NULL);
+    if (written == 0 || written >= capacity)
+        return 0;
+    attributes = GetFileAttributesW(full);
+    length = wcslen(full);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && length > 4 &&
+           _wcsicmp(full + length - 4, L".exe") == 0;
+}
+
+static int RegisterUpdater(const wchar_t* path)
+{
+    wchar_t full[MAX_PATH];
+    LONG rc;
+    if (!ResolveExecutable(path, full, MAX_PATH))
     {
-        fprintf(stderr, "qmhost: cannot register the updater (error %ld; run elevated)\n", rc);
+        QMPrintError(L"qmhost: %ls names no executable file\n", path);
         return 1;
     }
-    rc = RegSetValueExW(key, L"Vestabel exe path", 0, REG_SZ, (const BYTE*)path,
-                        (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
+    rc = WriteRegistration(full);
     if (rc != ERROR_SUCCESS)
+    {
+        QMPrintError(L"qmhost: cannot register the updater (error %ld; run elevated)\n", rc);
         return 1;
-    printf("registered updater: %ls\n", path);
+    }
+    QMPrint(L"registered updater: %ls\n", full);
+    return 0;
+}
+
+static int UnregisterUpdater(void)
+{
+    LONG rc = RemoveRegistration();
+    if (rc != ERROR_SUCCESS)
+    {
+        QMPrintError(L"qmhost: cannot remove the updater registration (error %ld; run elevated)\n", rc);
+        return 1;
+    }
+    QMPrint(L"no updater registered\n");
+    return 0;
+}
+
+/* The registration the demo found, put back when it ends however it ends. */
+static wchar_t g_demoPrevious[MAX_PATH * 2];
+static int g_demoHadPrevious;
+static volatile LONG g_demoRestorePending;
+
+static void RestoreRegistration(void)
+{
+    LONG rc;
+    if (InterlockedExchange(&g_demoRestorePending, 0) == 0)
+        return;
+    rc = g_demoHadPrevious ? WriteRegistration(g_demoPrevious) : RemoveRegistration();
+    if (rc != ERROR_SUCCESS)
+        QMPrintError(L"\nqmhost: could not put the updater registration back (error %ld)\n", rc);
+    else if (g_demoHadPrevious)
+        QMPrint(L"\ndemo: the updater registration is back to %ls\n", g_demoPrevious);
+    else
+        QMPrint(L"\ndemo: the updater registration is removed again (there was none)\n");
+}
+
+/* Ctrl+C, Ctrl+Break, a closed console: the registration goes back before the process ends. */
+static BOOL WINAPI DemoInterrupted(DWORD event)
+{
+    (void)event;
+    RestoreRegistration();
+    return FALSE;
+}
+
+/* The stand-in beside this program (a build), or in the kit's tools folder (bin\x86, bin\x64). */
+static int FindStandIn(wchar_t* updater, DWORD capacity)
+{
+    static const wchar_t* const kPlaces[] = {L"VestabelStandIn.exe", L"..\\..\\tools\\VestabelStandIn.exe"};
+    wchar_t self[MAX_PATH], candidate[MAX_PATH * 2];
+    wchar_t* slash;
+    size_t i;
+    GetModuleFileNameW(NULL, self, MAX_PATH);
+    slash = wcsrchr(self, L'\\');
+    if (slash != NULL)
+        slash[1] = L'\0';
+    for (i = 0; i < sizeof(kPlaces) / sizeof(kPlaces[0]); ++i)
+    {
+        _snwprintf(candidate, MAX_PATH * 2, L"%ls%ls", self, kPlaces[i]);
+        if (ResolveExecutable(candidate, updater, capacity))
+            return 1;
+    }
+    QMPrintError(L"qmhost: no stand-in updater beside qmhost.exe nor in the kit's tools folder (%ls..\\..\\tools)\n",
+                 self);
     return 0;
 }
 
@@ -216,22 +339,27 @@ static void PrintComponentResults(const wchar_t* path)
     const char* at;
     if (xml == NULL)
         return;
-    printf("\nComponent results in %ls:\n", path);
+    QMPrint(L"\nComponent results in %ls:\n", path);
     for (at = strstr(xml, "<Component "); at != NULL; at = strstr(at + 1, "<Component "))
     {
+        char line[512];
+        int length;
         const char* id = strstr(at, " ID=\"");
         const char* result = strstr(at, " Result=\"");
         const char* end = strchr(at, '>');
         if (id == NULL || end == NULL || id > end)
             continue;
         id += 5;
-        printf("  %-10.*s", (int)(strchr(id, '"') - id), id);
-        if (result != NULL && result < end)
+        /* The document's UTF-8, as it stands. */
+        length = _snprintf(line, sizeof(line), "%-10.*s", (int)(strchr(id, '"') - id), id);
+        if (length > 0 && result != NULL && result < end)
         {
             result += 9;
-            printf(" Result=%.*s", (int)(strchr(result, '"') - result), result);
+            length += _snprintf(line + length, sizeof(line) - (size_t)length, " Result=%.*s",
+                                (int)(strchr(result, '"') - result), result);
         }
-        printf("\n");
+        if (length > 0 && (size_t)length < sizeof(line))
+            QMPrintUtf8Line("  ", line, (size_t)length);
     }
     free(xml);
 }
@@ -255,66 +383,78 @@ static const char kDemoActionList[] =
     "     <Component ID=\"OldPlugin\" Action=\"delete\" Path=\"plugins/old\" Version=\"0.9\" Result=\"\"/>\r\n"
     "</ActionList>\r\n";
 
-static int RunDemo(const Exports* e)
+static int RunDemoCalls(const Exports* e, const wchar_t* temp)
 {
-    wchar_t temp[MAX_PATH], self[MAX_PATH], updater[MAX_PATH];
     wchar_t actionList[MAX_PATH * 2], installedList[MAX_PATH * 2], latestList[MAX_PATH * 2], scenario[MAX_PATH * 2];
-    wchar_t* slash;
     int state = QM_STATE_DO_NOT_START;
-    int launched;
-
-    /* The stand-in updater ships beside this program. */
-    GetModuleFileNameW(NULL, self, MAX_PATH);
-    wcscpy(updater, self);
-    slash = wcsrchr(updater, L'\\');
-    if (slash != NULL)
-        wcscpy(slash + 1, L"VestabelStandIn.exe");
-    if (GetFileAttributesW(updater) == INVALID_FILE_ATTRIBUTES || RegisterUpdater(updater) != 0)
-    {
-        fprintf(stderr, "qmhost: no stand-in updater beside qmhost.exe\n");
-        return 1;
-    }
-    GetTempPathW(MAX_PATH, temp);
+    int launched, result;
     _snwprintf(scenario, MAX_PATH * 2, L"%lsqmhost_scenario.txt", temp);
     _snwprintf(actionList, MAX_PATH * 2, L"%lsqmhost_actionlist.xml", temp);
     _snwprintf(installedList, MAX_PATH * 2, L"%lsqmhost_installed.xml", temp);
     _snwprintf(latestList, MAX_PATH * 2, L"%lsqmhost_latest.xml", temp);
     if (!WriteTextFile(scenario, kDemoScenario) || !WriteTextFile(actionList, kDemoActionList))
     {
-        fprintf(stderr, "qmhost: cannot write the demo files in %ls\n", temp);
+        QMPrintError(L"qmhost: cannot write the demo files in %ls\n", temp);
         return 1;
     }
     /* The module starts the updater from this process: it inherits the scenario. */
     SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", scenario);
 
-    printf("IsSupportQuelmar()            = %d\n", e->isSupport() ? 1 : 0);
-    printf("SupportComponentsManagement() = %d\n", e->management());
+    QMPrint(L"IsSupportQuelmar()            = %d\n", e->isSupport() ? 1 : 0);
+    QMPrint(L"SupportComponentsManagement() = %d\n", e->management());
     launched = e->launchCheck(L"SampleApp", &state) ? 1 : 0;
-    printf("LaunchCheck(SampleApp)        = %d, state %d\n", launched, state);
-    printf("GetInstalledComponentList()   = %d  (list: %ls)\n", e->installed(L"SampleApp", installedList, L"plugin"),
-           installedList);
-    printf("GetLatestComponentList()      = %d  (list: %ls)\n", e->latest(latestList, L"plugin", L"2.0"), latestList);
-    printf("UpdateComponents():\n");
-    fflush(stdout);
-    {
-        int result = e->update(L"SampleApp", actionList, L"plugin", ShowProgress);
-        printf("\nUpdateComponents()            = %d\n", result);
-    }
+    QMPrint(L"LaunchCheck(SampleApp)        = %d, state %d\n", launched, state);
+    result = e->installed(L"SampleApp", installedList, L"plugin");
+    QMPrint(L"GetInstalledComponentList()   = %d  (list: %ls)\n", result, installedList);
+    result = e->latest(latestList, L"plugin", L"2.0");
+    QMPrint(L"GetLatestComponentList()      = %d  (list: %ls)\n", result, latestList);
+    QMPrint(L"UpdateComponents():\n");
+    result = e->update(L"SampleApp", actionList, L"plugin", ShowProgress);
+    QMPrint(L"\nUpdateComponents()            = %d\n", result);
     PrintComponentResults(actionList);
     return 0;
 }
 
+/* The demo borrows the machine's updater registration for the stand-in and puts it back. */
+static int RunDemo(const Exports* e)
+{
+    wchar_t temp[MAX_PATH], updater[MAX_PATH];
+    LONG rc;
+    int result;
+    if (!FindStandIn(updater, MAX_PATH))
+        return 1;
+    g_demoHadPrevious = ReadRegistration(g_demoPrevious, MAX_PATH * 2);
+    rc = WriteRegistration(updater);
+    if (rc != ERROR_SUCCESS)
+    {
+        QMPrintError(L"qmhost: cannot register the stand-in updater (error %ld; run elevated)\n", rc);
+        return 1;
+    }
+    g_demoRestorePending = 1;
+    SetConsoleCtrlHandler(DemoInterrupted, TRUE);
+    if (g_demoHadPrevious)
+        QMPrint(L"demo: the updater registration points at the stand-in %ls until the demo ends (it was %ls)\n\n",
+                updater, g_demoPrevious);
+    else
+        QMPrint(L"demo: the stand-in %ls is registered as the updater until the demo ends (none was)\n\n", updater);
+
+    GetTempPathW(MAX_PATH, temp);
+    result = RunDemoCalls(e, temp);
+    RestoreRegistration();
+    SetConsoleCtrlHandler(DemoInterrupted, FALSE);
+    return result;
+}
+
 static int Usage(void)
 {
-    fprintf(stderr,
-            "usage: qmhost demo\n"
-            "       qmhost register <updaterPath>\n"
-            "       qmhost doctor\n"
-            "       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
-            "       qmhost LaunchCheck <appName> [<initialState>]\n"
-            "       qmhost GetInstalledComponentList <appName> <listPath> <componentType>\n"
-            "       qmhost GetLatestComponentList <listPath> <componentType> <version>\n"
-            "       qmhost UpdateComponents <appName> <actionListPath> <componentType>\n");
+    QMPrintError(L"usage: qmhost demo\n"
+                 L"       qmhost register <updaterPath> | unregister\n"
+                 L"       qmhost doctor\n"
+                 L"       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
+                 L"       qmhost LaunchCheck <appName> [<initialState>]\n"
+                 L"       qmhost GetInstalledComponentList <appName> <listPath> <componentType>\n"
+                 L"       qmhost GetLatestComponentList <listPath> <componentType> <version>\n"
+                 L"       qmhost UpdateComponents <appName> <actionListPath> <componentType>\n");
     return 2;
 }
 
@@ -323,24 +463,25 @@ static int RunCommand(const Exports* e, int argc, wchar_t** argv)
     const wchar_t* verb = argv[1];
     if (wcscmp(verb, L"demo") == 0 && argc == 2)
         return RunDemo(e);
-    if (wcscmp(verb, L"register") == 0 && argc == 3)
-        return RegisterUpdater(argv[2]);
     if (wcscmp(verb, L"IsSupportQuelmar") == 0 && argc == 2)
-        printf("IsSupportQuelmar = %d\n", e->isSupport() ? 1 : 0);
+        QMPrint(L"IsSupportQuelmar = %d\n", e->isSupport() ? 1 : 0);
     else if (wcscmp(verb, L"SupportComponentsManagement") == 0 && argc == 2)
-        printf("SupportComponentsManagement = %d\n", e->management());
+        QMPrint(L"SupportComponentsManagement = %d\n", e->management());
     else if (wcscmp(verb, L"LaunchCheck") == 0 && (argc == 3 || argc == 4))
     {
         int state = argc == 4 ? _wtoi(argv[3]) : QM_STATE_GO_ON;
         int result = e->launchCheck(argv[2], &state) ? 1 : 0;
-        printf("LaunchCheck = %d, state %d\n", result, state);
+        QMPrint(L"LaunchCheck = %d, state %d\n", result, state);
     }
     else if (wcscmp(verb, L"GetInstalledComponentList") == 0 && argc == 5)
-        printf("GetInstalledComponentList = %d\n", e->installed(argv[2], argv[3], argv[4]));
+        QMPrint(L"GetInstalledComponentList = %d\n", e->installed(argv[2], argv[3], argv[4]));
     else if (wcscmp(verb, L"GetLatestComponentList") == 0 && argc == 5)
-        printf("GetLatestComponentList = %d\n", e->latest(argv[2], argv[3], argv[4]));
+        QMPrint(L"GetLatestComponentList = %d\n", e->latest(argv[2], argv[3], argv[4]));
     else if (wcscmp(verb, L"UpdateComponents") == 0 && argc == 5)
-        printf("\nUpdateComponents = %d\n", e->update(argv[2], argv[3], argv[4], ShowProgress));
+    {
+        int result = e->update(argv[2], argv[3], argv[4], ShowProgress);
+        QMPrint(L"\nUpdateComponents = %d\n", result);
+    }
     else
         return Usage();
     return 0;
@@ -354,28 +495,29 @@ int wmain(int argc, wchar_t** argv)
     int rc;
     if (argc < 2)
         return Usage();
-    /* Needs no module: it must also diagnose a machine where the module cannot load. */
+    /* Need no module: they must also work on a machine where the module cannot load. */
     if (wcscmp(argv[1], L"doctor") == 0 && argc == 2)
         return RunDoctor();
+    if (wcscmp(argv[1], L"register") == 0 && argc == 3)
+        return RegisterUpdater(argv[2]);
+    if (wcscmp(argv[1], L"unregister") == 0 && argc == 2)
+        return UnregisterUpdater();
     module = LoadLibraryW(L"Pellorin.dll");
     if (module == NULL)
     {
-        fprintf(stderr, "qmhost: cannot load Pellorin.dll (error %lu)\n", GetLastError());
+        QMPrintError(L"qmhost: cannot load Pellorin.dll (error %lu)\n", GetLastError());
         return 1;
     }
     if (!ResolveExports(module, &exports))
     {
-        fprintf(stderr, "qmhost: Pellorin.dll lacks an export\n");
+        QMPrintError(L"qmhost: Pellorin.dll lacks an export\n");
         FreeLibrary(module);
         return 1;
     }
     FormatNow(since, sizeof(since));
     rc = RunCommand(&exports, argc, argv);
     if (rc != 2)
-    {
-        fflush(stdout);
         PrintLogSince(since);
-    }
     FreeLibrary(module);
     return rc;
 }
