@@ -2,6 +2,7 @@
 
 #include "actionlist/ActionListUpdate.h"
 #include "actionlist/QMActionListXML.h"
+#include "api/ActionListClaim.h"
 #include "api/BusyMutex.h"
 #include "api/SupportProbe.h"
 #include "bridge/RequestArguments.h"
@@ -66,6 +67,12 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     // Nothing is touched or run for strings the list and the request could not carry.
     if (!AcceptHostStrings(L"UpdateComponents", {appName, actionListPath, componentType}))
         return QM_UPDATE_NOT_SUPPORTED;
+    // A running call of this process works on this list (a handler of the host's that the
+    // module's loop dispatched, or another thread): it is busy, and its list is not ours to
+    // write; that call writes the results.
+    CQMActionListClaim claim(context.m_strActionListPath);
+    if (!claim.Claimed())
+        return QM_UPDATE_DONE;
     // One apartment for every load and save of the action list during this call.
     CQMComInit com = InitializeComForThread();
     if (RewriteActionList(context.m_strActionListPath, componentType) != QM_REWRITE_SAVED)

@@ -607,6 +607,62 @@ TEST_F(UpdateComponentsTest, HostEndedInItsCallbackLosesNoRecordItWasShown)
     }
 }
 
+// A handler of the host's that the module's loop dispatches calls again on the same list: the
+// running updater's list is not touched; the running call writes its results.
+const wchar_t kNestingClass[] = L"QMTestNestingHost";
+struct QMNestedCall
+{
+    PFN_UpdateComponents m_pfnUpdate = nullptr;
+    std::wstring m_strList;
+    int m_nResult = -1;
+    std::string m_strListDuring;
+} g_nested;
+
+LRESULT CALLBACK NestingWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_APP)
+    {
+        g_nested.m_nResult = g_nested.m_pfnUpdate(L"App1", g_nested.m_strList.c_str(), L"other", nullptr);
+        g_nested.m_strListDuring = ReadFileBytes(g_nested.m_strList);
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND g_hNestingWindow = nullptr;
+QMBool __stdcall NestingProgress(int type, int percent, const wchar_t* id, unsigned itemsDone, unsigned itemsTotal,
+                                 unsigned long long bytesDone, unsigned long long bytesTotal)
+{
+    if (g_calls.empty())
+        ::PostMessageW(g_hNestingWindow, WM_APP, 0, 0);
+    return HostProgress(type, percent, id, itemsDone, itemsTotal, bytesDone, bytesTotal);
+}
+
+TEST_F(UpdateComponentsTest, NestedCallOnTheSameListLeavesItToTheRunningCall)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = NestingWindowProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kNestingClass;
+    ::RegisterClassW(&windowClass);
+    g_hNestingWindow = ::CreateWindowExW(0, kNestingClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                         ::GetModuleHandleW(nullptr), nullptr);
+    ASSERT_NE(g_hNestingWindow, nullptr);
+    g_nested = QMNestedCall();
+    g_nested.m_pfnUpdate = m_module.m_pfnUpdateComponents;
+    g_nested.m_strList = m_strList;
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5;4,CompB,0,0,1,1,0", "record_delay_ms=200", "finish_code=14"});
+
+    EXPECT_EQ(Update(L"plugin", NestingProgress), QM_UPDATE_DONE);
+    ::DestroyWindow(g_hNestingWindow);
+    ::UnregisterClassW(kNestingClass, ::GetModuleHandleW(nullptr));
+    EXPECT_EQ(g_nested.m_nResult, QM_UPDATE_DONE) << "the nested call ran while the update did";
+    EXPECT_EQ(g_nested.m_strListDuring.find("Result=\"1\""), std::string::npos) << "not marked busy";
+    EXPECT_EQ(g_nested.m_strListDuring.find("ComponentType=\"other\""), std::string::npos) << "not rewritten";
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"0", L"0"}));
+    EXPECT_EQ(m_updater.Runs().size(), 1u);
+}
+
 // When the list cannot be written for want of room, it stays as it was and the call ends at
 // once: a full disk is not waited for.
 TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
