@@ -101,11 +101,40 @@ void ReadHandles(QMProcessResources& resources)
     }
     resources.m_bHandlesRead = true;
 }
+
+void ReadHeaps(QMProcessResources& resources)
+{
+    std::vector<HANDLE> heaps(64);
+    DWORD count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    if (count > heaps.size())
+    {
+        heaps.resize(count + 16);
+        count = ::GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    }
+    heaps.resize(std::min<size_t>(count, heaps.size()));
+    for (HANDLE heap : heaps)
+    {
+        if (!::HeapLock(heap))
+            continue;
+        PROCESS_HEAP_ENTRY entry = {};
+        while (::HeapWalk(heap, &entry))
+        {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0)
+            {
+                ++resources.m_nHeapBlocks;
+                resources.m_nHeapBytes += entry.cbData;
+            }
+        }
+        ::HeapUnlock(heap);
+    }
+}
 } // namespace
 
 QMProcessResources ReadProcessResources()
 {
     QMProcessResources resources;
+    // The heaps first: the handle table's buffer and type names are not the caller's to count.
+    ReadHeaps(resources);
     ReadHandles(resources);
     PROCESS_MEMORY_COUNTERS counters = {};
     counters.cb = sizeof(counters);

@@ -16,6 +16,10 @@ struct QMProcessResources
     std::map<std::wstring, size_t> m_mapHandlesByType;
     // Private bytes as the commit charge (PagefileUsage).
     SIZE_T m_nCommitBytes = 0;
+    // Blocks and bytes in use in every heap of the process (the C runtime's included): the
+    // commit charge moves by pages and heap segments and can hide a small leak for long.
+    size_t m_nHeapBlocks = 0;
+    SIZE_T m_nHeapBytes = 0;
     // The slot a TlsAlloc would hand out now; TLS_OUT_OF_INDEXES when none is free.
     DWORD m_nFreeTlsSlot = TLS_OUT_OF_INDEXES;
 };
