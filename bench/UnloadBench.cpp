@@ -34,7 +34,7 @@ constexpr int kSamples = 4;
 // when it registers the module's frame tables. Before, the cycles left 400 handles, 100 TLS
 // slots and 2 MB (x86) or 7.7 MB (x64) of heap per 100 cycles.
 constexpr double kMaxHandlesPer100 = 0.0;
-constexpr double kMaxHeapBytesPer100 = 6400.0;
+constexpr double kMaxHeapBytesPer100 = 4800.0;
 constexpr double kMaxCommitKBPer100 = 64.0;
 constexpr DWORD kUnloadWaitMs = 10000;
 

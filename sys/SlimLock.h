@@ -1,8 +1,9 @@
 #pragma once
 // A lock of the platform that needs neither construction nor destruction: it serves from the
 // module's first instruction to its last, owns no handle and allocates nothing, so a load and
-// unload of the module leaves nothing of it behind. The runtime's std::mutex allocates its
-// state on first use and never gives it back for a static mutex.
+// unload of the module leaves nothing of it behind. The runtime's std::mutex sits on its threads
+// library, which allocates the lock's state on first use (and an event once it is contended)
+// and frees them only if the mutex is ever destroyed.
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
 #pragma once
 // One pointer per thread, in a thread-local storage slot of the platform that is taken on the
 // first Set and given back when the owner goes (for an object of static storage: when the
-// module is unloaded). The runtime's thread_local would set up per-thread state of its own for
-// every thread that touches it, which outlives the module on threads that live on (the host's).
-// Nothing is freed per thread: the slot holds a plain pointer that its user resets.
+// module is unloaded). Unlike a thread_local it needs nothing of the runtime and nothing per
+// thread: the slot holds a plain pointer that its user resets, so a host thread that lives on
+// after the module keeps nothing of it.
 
 #include <windows.h>
 

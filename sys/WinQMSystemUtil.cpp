@@ -40,9 +40,9 @@ bool QueryVersion(OSVERSIONINFOEXW& info)
 }
 
 // Objects of the module's static storage rather than function statics made on first use: those
-// take the runtime's thread-safe guard, whose lock and registration with the threads library stay
-// behind when the module is unloaded. These are made as the module loads and go as it unloads,
-// handles kept for threads that were never waited for included.
+// take the runtime's thread-safe guard, whose lock stays behind when the module is unloaded,
+// and the instances made with new stayed too. These are made as the module loads and go as it
+// unloads, handles kept for threads that were never waited for included.
 CQMThreadTable g_startedThreads;
 CWinQMSystemUtil g_systemUtil;
 

@@ -35,9 +35,8 @@ const wchar_t* TypeName(std::uint32_t type)
     }
 }
 
-// The context whose window this thread is creating right now. A slot of the platform rather
-// than thread_local: the runtime's thread-local variables register the host's thread with the
-// threads library, which keeps that after the module is unloaded.
+// The context whose window this thread is creating right now, in a TLS slot of the module's
+// own that is given back when the module is unloaded.
 CQMThreadSlot g_creatingContext;
 
 QMProgressContext* ContextOf(HWND window)
