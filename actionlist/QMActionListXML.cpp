@@ -17,6 +17,15 @@ const wchar_t kParentAppName[] = L"ParentAppName";
 const wchar_t kComponentType[] = L"ComponentType";
 const wchar_t* const kFieldNames[QM_COMPONENT_FIELD_COUNT] = {L"ID", L"Action", L"Path", L"Version", L"Result"};
 
+// The same names as the strings the writer takes, made as the module loads and freed as it
+// unloads: function statics would take the runtime's thread-safe guard, which stays behind.
+const std::wstring g_strRootName = kRootName;
+const std::wstring g_strComponentName = kComponentName;
+const std::wstring g_strParentAppName = kParentAppName;
+const std::wstring g_strComponentType = kComponentType;
+const std::wstring g_strFieldNames[QM_COMPONENT_FIELD_COUNT] = {kFieldNames[0], kFieldNames[1], kFieldNames[2],
+                                                                kFieldNames[3], kFieldNames[4]};
+
 // The attribute's value, or empty when it is missing or has none.
 std::wstring AttributeValue(const CXMLElement& element, const wchar_t* name)
 {
@@ -134,15 +143,11 @@ DWORD CQMActionListXML::WriteFile(const wchar_t* path) const
     return ValueOrFailure(static_cast<DWORD>(ERROR_OUTOFMEMORY), [&]() -> DWORD {
         // The text that the parser would write for CreateDocument's tree, made straight from
         // the records: a list of thousands of components is saved at the end of every update.
-        static const std::wstring kRoot = kRootName, kComponent = kComponentName;
-        static const std::wstring kRootAttributes[] = {kParentAppName, kComponentType};
-        static const std::wstring kFields[QM_COMPONENT_FIELD_COUNT] = {kFieldNames[0], kFieldNames[1], kFieldNames[2],
-                                                                       kFieldNames[3], kFieldNames[4]};
         std::string bytes;
         CXMLFlatDocumentWriter writer(L"\r\n", bytes);
-        const QMXMLAttributeRef root[] = {{&kRootAttributes[0], &m_strParentAppName},
-                                          {&kRootAttributes[1], &m_strComponentType}};
-        if (!writer.BeginRoot(kRoot, root, m_strComponentType.empty() ? 1 : 2))
+        const QMXMLAttributeRef root[] = {{&g_strParentAppName, &m_strParentAppName},
+                                          {&g_strComponentType, &m_strComponentType}};
+        if (!writer.BeginRoot(g_strRootName, root, m_strComponentType.empty() ? 1 : 2))
             return ERROR_INVALID_DATA;
         for (const QMComponentRecord& record : m_vecComponents)
         {
@@ -152,9 +157,9 @@ DWORD CQMActionListXML::WriteFile(const wchar_t* path) const
             {
                 // "ID" and "Action" always; the optional fields only when they have a value.
                 if (field <= QM_COMPONENT_ACTION || !record[field].empty())
-                    fields[count++] = {&kFields[field], &record[field]};
+                    fields[count++] = {&g_strFieldNames[field], &record[field]};
             }
-            if (!writer.AddChild(kComponent, fields, count))
+            if (!writer.AddChild(g_strComponentName, fields, count))
                 return ERROR_INVALID_DATA;
         }
         writer.EndRoot();

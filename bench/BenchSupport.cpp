@@ -6,6 +6,8 @@ namespace
 {
 const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
 const wchar_t kPathValue[] = L"Vestabel exe path";
+// The 32-bit service registers in the 32-bit view, and the module of either architecture reads it.
+constexpr REGSAM kServiceView = KEY_WOW64_32KEY;
 } // namespace
 
 std::wstring Backslashed(std::wstring path)
@@ -134,7 +136,7 @@ int DeleteMatching(const std::wstring& folder, const std::wstring& pattern)
 CRegistration::CRegistration(const std::wstring& exePath)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ, &key) == ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ | kServiceView, &key) == ERROR_SUCCESS)
     {
         m_bKeyExisted = true;
         wchar_t previous[MAX_PATH * 2] = {};
@@ -161,20 +163,20 @@ CRegistration::~CRegistration()
         return;
     }
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS)
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | kServiceView, &key) == ERROR_SUCCESS)
     {
         ::RegDeleteValueW(key, kPathValue);
         ::RegCloseKey(key);
     }
     if (!m_bKeyExisted)
-        ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kInstallKey);
+        ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, kServiceView, 0);
 }
 
 
 bool CRegistration::Set(const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0, KEY_SET_VALUE | kServiceView, nullptr, &key,
                           nullptr) != ERROR_SUCCESS)
         return false;
     LONG rc = ::RegSetValueExW(key, kPathValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(path.c_str()),

@@ -21,7 +21,7 @@ public:
     virtual void GetFileTimeText(const std::wstring& path, std::wstring& text) = 0;
 };
 
-// The process-wide instance, created on first use and never deleted.
+// The process-wide instance; it lives as long as the module.
 CQMFileUtil* GetFileUtil();
 
 // Makes sure path is a folder, creating missing levels one at a time from the first existing one.

@@ -37,5 +37,5 @@ public:
     virtual std::wstring GetCurrentUserName() = 0;
 };
 
-// The process-wide instance, created on first use and never deleted.
+// The process-wide instance; it lives as long as the module.
 CQMSystemUtil* GetSystemUtil();

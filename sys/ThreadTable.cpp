@@ -2,13 +2,13 @@
 
 void CQMThreadTable::Add(unsigned threadId, CQMKernelHandle thread)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CQMSlimLockGuard guard(m_lock);
     m_threads[threadId] = std::move(thread);
 }
 
 CQMKernelHandle CQMThreadTable::Take(unsigned threadId)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
+    CQMSlimLockGuard guard(m_lock);
     auto found = m_threads.find(threadId);
     if (found == m_threads.end())
         return CQMKernelHandle();

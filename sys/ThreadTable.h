@@ -4,9 +4,9 @@
 // so a wait by identifier alone could land on an unrelated thread.
 
 #include "sys/Handle.h"
+#include "sys/SlimLock.h"
 
 #include <map>
-#include <mutex>
 
 class CQMThreadTable
 {
@@ -16,6 +16,6 @@ public:
     CQMKernelHandle Take(unsigned threadId);
 
 private:
-    std::mutex m_mutex;
+    CQMSlimLock m_lock;
     std::map<unsigned, CQMKernelHandle> m_threads;
 };

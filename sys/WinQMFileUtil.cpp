@@ -55,13 +55,15 @@ std::vector<wchar_t> DoubleTerminated(const std::wstring& text)
     list.push_back(L'\0');
     return list;
 }
+
+// Of static storage, not a function static made on first use: the runtime's thread-safe guard
+// for that stays behind when the module is unloaded.
+CWinQMFileUtil g_fileUtil;
 } // namespace
 
 CQMFileUtil* GetFileUtil()
 {
-    // Never deleted: the instance lives until the module is unloaded.
-    static CQMFileUtil* s_pInstance = new CWinQMFileUtil();
-    return s_pInstance;
+    return &g_fileUtil;
 }
 
 std::wstring NormalizeCopyPath(const std::wstring& path)

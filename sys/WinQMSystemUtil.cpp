@@ -39,18 +39,22 @@ bool QueryVersion(OSVERSIONINFOEXW& info)
     return ::GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)) != FALSE;
 }
 
+// Objects of the module's static storage rather than function statics made on first use: those
+// take the runtime's thread-safe guard, whose lock stays behind when the module is unloaded,
+// and the instances made with new stayed too. These are made as the module loads and go as it
+// unloads, handles kept for threads that were never waited for included.
+CQMThreadTable g_startedThreads;
+CWinQMSystemUtil g_systemUtil;
+
 CQMThreadTable& StartedThreads()
 {
-    static CQMThreadTable* s_pTable = new CQMThreadTable();
-    return *s_pTable;
+    return g_startedThreads;
 }
 } // namespace
 
 CQMSystemUtil* GetSystemUtil()
 {
-    // Never deleted: the instance lives until the module is unloaded.
-    static CQMSystemUtil* s_pInstance = new CWinQMSystemUtil();
-    return s_pInstance;
+    return &g_systemUtil;
 }
 
 bool CWinQMSystemUtil::GetOSVersionString(std::wstring& text)

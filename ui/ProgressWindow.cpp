@@ -3,6 +3,7 @@
 #include "actionlist/ActionListUpdate.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
+#include "sys/ThreadSlot.h"
 #include "ui/ModuleInstance.h"
 
 #include <cmath>
@@ -34,8 +35,9 @@ const wchar_t* TypeName(std::uint32_t type)
     }
 }
 
-// The context whose window this thread is creating right now.
-thread_local QMProgressContext* t_pCreatingContext = nullptr;
+// The context whose window this thread is creating right now, in a TLS slot of the module's
+// own that is given back when the module is unloaded.
+CQMThreadSlot g_creatingContext;
 
 QMProgressContext* ContextOf(HWND window)
 {
@@ -118,11 +120,15 @@ HWND CreateProgressWindow(QMProgressContext& context)
     if (!::RegisterClassW(&windowClass) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         return nullptr;
 
-    t_pCreatingContext = &context;
-    HWND window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kProgressWindowClass, L"", WS_DISABLED,
-                                    ::GetSystemMetrics(SM_CXFULLSCREEN) / 2, ::GetSystemMetrics(SM_CYFULLSCREEN) / 2,
-                                    CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, &context);
-    t_pCreatingContext = nullptr;
+    // Without the slot no WM_NCCREATE could be told from a foreign one: no window.
+    HWND window = nullptr;
+    if (g_creatingContext.Set(&context))
+    {
+        window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kProgressWindowClass, L"", WS_DISABLED,
+                                   ::GetSystemMetrics(SM_CXFULLSCREEN) / 2, ::GetSystemMetrics(SM_CYFULLSCREEN) / 2,
+                                   CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, &context);
+        g_creatingContext.Set(nullptr);
+    }
     if (window == nullptr)
     {
         ::UnregisterClassW(kProgressWindowClass, module);
@@ -192,8 +198,9 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         // The context is taken only while this thread creates the window for it. Any process
         // can send WM_NCCREATE later, and its lParam is nothing this process may dereference.
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
-        if (t_pCreatingContext == nullptr || ContextOf(window) != nullptr || create == nullptr ||
-            create->lpCreateParams != t_pCreatingContext)
+        void* creating = g_creatingContext.Get();
+        if (creating == nullptr || ContextOf(window) != nullptr || create == nullptr ||
+            create->lpCreateParams != creating)
             return ContextOf(window) != nullptr ? TRUE : FALSE;
         ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
         return ::DefWindowProcW(window, message, wParam, lParam);

@@ -36,8 +36,11 @@ private:
     alignas(std::wstring) unsigned char m_storage[sizeof(std::wstring)];
 };
 
+// An empty string of static storage; a function static would take the runtime's thread-safe
+// guard, which stays behind when the module is unloaded.
+extern const std::wstring g_strEmptyNodeString;
+
 inline const std::wstring& NodeStringOrEmpty(const std::wstring* text)
 {
-    static const std::wstring s_empty;
-    return text != nullptr ? *text : s_empty;
+    return text != nullptr ? *text : g_strEmptyNodeString;
 }

@@ -8,26 +8,18 @@
 #include "xml/SAXTreeReader.h"
 #include "xml/XMLTextWriter.h"
 
-#include <atomic>
 #include <new>
+
+namespace
+{
+// Of static storage: made as the module loads, gone as it unloads. One made on first use and
+// never deleted stayed behind in the host at every unload.
+CWinXMLParser g_parser;
+} // namespace
 
 CXMLParser* GetXMLParser()
 {
-    // Never deleted: the parser lives until the module is unloaded. Two first calls racing
-    // each other keep the one that was stored first.
-    static std::atomic<CXMLParser*> s_pParser{nullptr};
-    CXMLParser* parser = s_pParser.load();
-    if (parser != nullptr)
-        return parser;
-    CXMLParser* created = ValueOrFailure<CXMLParser*>(nullptr, [] { return new CWinXMLParser(); });
-    if (created == nullptr)
-        return nullptr;
-    if (!s_pParser.compare_exchange_strong(parser, created))
-    {
-        delete created;
-        return parser;
-    }
-    return created;
+    return &g_parser;
 }
 
 namespace

@@ -29,10 +29,13 @@ void Append(std::vector<CXMLNode*>*& list, CXMLNode* node)
     owner.release();
 }
 
+// Of static storage: a function static would take the runtime's thread-safe guard, which stays
+// behind when the module is unloaded.
+const std::vector<CXMLNode*> g_vecNoNodes;
+
 const std::vector<CXMLNode*>& ViewOf(const std::vector<CXMLNode*>* list)
 {
-    static const std::vector<CXMLNode*> s_empty;
-    return list != nullptr ? *list : s_empty;
+    return list != nullptr ? *list : g_vecNoNodes;
 }
 } // namespace
 

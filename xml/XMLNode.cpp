@@ -2,6 +2,8 @@
 
 #include <memory>
 
+const std::wstring g_strEmptyNodeString;
+
 void CXMLNode::SetName(const wchar_t*) {}
 const wchar_t* CXMLNode::GetName() const { return nullptr; }
 const std::wstring* CXMLNode::GetNameString() const { return nullptr; }

@@ -24,8 +24,7 @@ public:
     virtual void GetXML(CXMLNode* document, std::wstring& out) = 0;
 };
 
-// The process's one parser, created on first use and never deleted. Null only when memory
-// ran out while creating it; the next call tries again. The parser takes no lock, but its
-// operations keep no state between calls: each runs on its caller's thread and initialises
-// COM there (single-threaded apartment unless the thread already has another).
+// The module's one parser, never null; it lives as long as the module. The parser takes no
+// lock, but its operations keep no state between calls: each runs on its caller's thread and
+// initialises COM there (single-threaded apartment unless the thread already has another).
 CXMLParser* GetXMLParser();
