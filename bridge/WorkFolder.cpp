@@ -102,9 +102,9 @@ std::wstring MakeRequestFileStem(const std::wstring& name)
 std::wstring WriteRequestFile(const std::wstring& folder, const std::wstring& stem, const std::string& bytes,
                               DWORD& error)
 {
-    // Every name already in the folder takes its number: the folder is read once rather than
-    // probed per number, since requests the updater left behind make the numbers grow with
-    // every call.
+    // Every name already in the folder takes its number, a result's too (a result left by an
+    // aborted call would be read as this run's): the folder is read once rather than probed per
+    // number, since requests the updater left behind make the numbers grow with every call.
     std::vector<std::wstring> temporaries;
     std::set<unsigned long> taken = TakenRequestNumbers(folder, stem, temporaries);
     // Left by writers that were ended halfway. One that is being written now is held without
@@ -143,9 +143,6 @@ std::wstring WriteRequestFile(const std::wstring& folder, const std::wstring& st
             error = ERROR_FILENAME_EXCED_RANGE;
             break;
         }
-        // A result left by an aborted call would be read as this run's.
-        if (::PathFileExistsW(ToPlatformPath(GetResultDocumentPath(path)).c_str()))
-            continue;
         // Without replacing: the rename decides between writers at once, and the request is
         // under its name only whole.
         error = RenameOpenFile(file.Get(), ToPlatformPath(path), false);
