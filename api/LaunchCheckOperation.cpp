@@ -120,7 +120,7 @@ bool RunLaunchCheck(QMCallContext& context, const std::wstring& appName, int& st
         return true;
     }
 
-    CQMKernelHandle worker = StartWorker(LaunchCheckThreadProc, context, progress.m_nDoneKey);
+    CQMKernelHandle worker = StartWorker(LaunchCheckThreadProc, context.WorkerCopy(progress.m_nDoneKey));
     if (!worker)
     {
         // No worker, no done message: end as a check without a usable answer.

@@ -1,14 +1,15 @@
 #pragma once
 
 #include "api/Pellorin.h"
+#include "bridge/UpdaterWorkers.h"
 #include "ui/QMMsgBoxInfo.h"
 
 #include <windows.h>
 
 #include <string>
 
-// Per-call state of an exported function; lives on that function's stack. The worker
-// threads receive a pointer to it and copy what they need at their start.
+// Per-call state of an exported function; lives on that function's stack. The worker threads
+// get a copy of what they need (WorkerCopy), made before they start.
 struct QMCallContext
 {
     std::wstring m_strAppName;
@@ -34,6 +35,17 @@ struct QMCallContext
             ::CloseHandle(m_hBusyMutex);
             m_hBusyMutex = nullptr;
         }
+    }
+
+    QMWorkerCopy WorkerCopy(WPARAM doneKey = 0) const
+    {
+        QMWorkerCopy copy;
+        copy.m_strAppName = m_strAppName;
+        copy.m_strActionListPath = m_strActionListPath;
+        copy.m_hProgressWnd = m_hProgressWnd;
+        copy.m_nWindowThreadId = ::GetWindowThreadProcessId(m_hProgressWnd, nullptr);
+        copy.m_nDoneKey = doneKey;
+        return copy;
     }
 
     QMCallContext(const QMCallContext&) = delete;

@@ -44,7 +44,9 @@ bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallConte
         busy = true;
         return true;
     }
-    if (!PrepareProgressContext(context.m_strActionListPath, progress, context.m_pfnProgress))
+    // The window reads the host's one-byte boolean as the byte it is.
+    auto callback = reinterpret_cast<QMHostProgressFn>(reinterpret_cast<void*>(context.m_pfnProgress));
+    if (!PrepareProgressContext(context.m_strActionListPath, progress, callback))
         return false;
     context.m_hProgressWnd = CreateProgressWindow(progress);
     if (!TakeBusyMutex(context))
@@ -101,7 +103,7 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
 
     // Not waited for: after the finish record the updater may linger for as long as it likes.
     // The worker keeps the module loaded until it has seen the updater end.
-    CQMKernelHandle worker = StartWorker(UpdateComponentsThreadProc, context);
+    CQMKernelHandle worker = StartWorker(UpdateComponentsThreadProc, context.WorkerCopy());
     if (!worker)
         SendFinishNotice(context.m_hProgressWnd, L"", L"");
     RunProgressMessageLoop(progress);

@@ -22,7 +22,7 @@
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
 #include "sys/PathUtil.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include "BenchSupport.h"
 

@@ -1,6 +1,5 @@
 #include "bridge/UpdaterWorkers.h"
 
-#include "api/QMCallContext.h"
 #include "bridge/RequestDocument.h"
 #include "bridge/ResultDocument.h"
 #include "bridge/VestabelLocation.h"
@@ -76,9 +75,9 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
     return false;
 }
 
-bool RunComponentUpdate(const QMCallContext& context)
+bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath)
 {
-    std::wstring request = CreateUpdateComponentsRequest(context.m_strActionListPath, context.m_strAppName);
+    std::wstring request = CreateUpdateComponentsRequest(actionListPath, appName);
     return RunVestabel({request, kSwitchUpdateComponents});
 }
 
@@ -108,11 +107,7 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     try
     {
         CQMComInit com = InitializeComForThread();
-        QMCallContext own;
-        own.m_strAppName = copy->m_strAppName;
-        own.m_strActionListPath = copy->m_strActionListPath;
-        own.m_pfnProgress = copy->m_pfnProgress;
-        RunComponentUpdate(own);
+        RunComponentUpdate(copy->m_strAppName, copy->m_strActionListPath);
     }
     catch (...)
     {
@@ -124,17 +119,11 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     return 0;
 }
 
-CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMCallContext& context, WPARAM doneKey)
+CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMWorkerCopy& copy)
 {
-    auto copy = std::make_unique<QMWorkerCopy>();
-    copy->m_strAppName = context.m_strAppName;
-    copy->m_strActionListPath = context.m_strActionListPath;
-    copy->m_pfnProgress = context.m_pfnProgress;
-    copy->m_hProgressWnd = context.m_hProgressWnd;
-    copy->m_nWindowThreadId = ::GetWindowThreadProcessId(context.m_hProgressWnd, nullptr);
-    copy->m_nDoneKey = doneKey;
-    CQMKernelHandle worker = StartModuleThread(procedure, copy.get());
+    auto own = std::make_unique<QMWorkerCopy>(copy);
+    CQMKernelHandle worker = StartModuleThread(procedure, own.get());
     if (worker)
-        copy.release();
+        own.release();
     return worker;
 }

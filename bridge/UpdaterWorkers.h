@@ -2,22 +2,18 @@
 // The worker threads that carry the updater runs of a launch check and a component update,
 // and the launch-check sequence that decides whether the host may go on starting.
 
-#include "api/Pellorin.h"
 #include "sys/Handle.h"
 
 #include <windows.h>
 
 #include <string>
 
-struct QMCallContext;
-
-// What a worker needs of the caller's context, copied before the worker starts: the call
-// may return (and its context go) while the worker still waits for the updater to end.
+// What a worker needs of the call, copied before the worker starts: the call may return (and
+// its context go) while the worker still waits for the updater to end.
 struct QMWorkerCopy
 {
     std::wstring m_strAppName;
     std::wstring m_strActionListPath;
-    QMProgressCallback m_pfnProgress = nullptr;
     HWND m_hProgressWnd = nullptr;
     DWORD m_nWindowThreadId = 0;
     WPARAM m_nDoneKey = 0;
@@ -28,12 +24,12 @@ struct QMWorkerCopy
 bool CheckAppUpdate(const std::wstring& appName, int& flag);
 
 // Writes the component-update request and runs the updater with it.
-bool RunComponentUpdate(const QMCallContext& context);
+bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath);
 
 // Thread procedures: the argument is a QMWorkerCopy allocated with new, which they own.
 unsigned __stdcall LaunchCheckThreadProc(void* argument);
 unsigned __stdcall UpdateComponentsThreadProc(void* argument);
 
-// Starts procedure on a worker that keeps the module loaded until it ends, with a copy of
-// what it needs from context. Returns the thread's handle; empty when none was started.
-CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMCallContext& context, WPARAM doneKey = 0);
+// Starts procedure on a worker that keeps the module loaded until it ends, with its own copy of
+// what it needs. Returns the thread's handle; empty when none was started.
+CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMWorkerCopy& copy);

@@ -1,7 +1,7 @@
 #include "ProgressSession.h"
 
 #include "StandInFiles.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include <windows.h>
 

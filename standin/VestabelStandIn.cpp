@@ -40,8 +40,8 @@
 
 #include <string>
 
-#include "ui/MutexProbe.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMMutexNames.h"
+#include "protocol/QMProgressData.h"
 
 namespace
 {

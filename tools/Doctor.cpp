@@ -12,7 +12,7 @@
 #include "sys/VersionInfo.h"
 #include "tools/DoctorProbes.h"
 #include "ui/MutexProbe.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include <windows.h>
 

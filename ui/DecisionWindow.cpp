@@ -1,7 +1,7 @@
 #include "ui/DecisionWindow.h"
 
 #include "ui/ModuleInstance.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include <windows.h>
 

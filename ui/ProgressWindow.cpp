@@ -19,9 +19,6 @@ constexpr UINT kCancelTimeoutMs = 3000;
 // One round of a notice to the calling thread; repeated while the window is open.
 constexpr UINT kNoticeRoundMs = 500;
 
-// The host's callback returns a one-byte boolean; only its low 8 bits count.
-using QMProgressCallbackByte = unsigned char(__stdcall*)(int, int, const wchar_t*, unsigned, unsigned,
-                                                         unsigned long long, unsigned long long);
 
 const wchar_t* TypeName(std::uint32_t type)
 {
@@ -86,8 +83,7 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
         WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", TypeName(record.m_nType)}));
     }
 
-    auto callback = reinterpret_cast<QMProgressCallbackByte>(reinterpret_cast<void*>(context.m_pfnCallback));
-    unsigned char goOn = callback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
+    unsigned char goOn = context.m_pfnCallback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
                                   record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
                                   record.m_nBytesTotal);
     if (goOn == 0)
@@ -96,7 +92,7 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
 } // namespace
 
 bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContext& context,
-                            QMProgressCallback callback)
+                            QMHostProgressFn callback)
 {
     context.m_strActionListPath = actionListPath;
     if (context.m_actionList.Load(actionListPath) != QM_ACTIONLIST_LOADED)

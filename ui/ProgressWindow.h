@@ -5,23 +5,31 @@
 // action list when the updater reports the end of its work.
 
 #include "actionlist/QMActionListXML.h"
-#include "api/Pellorin.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include <windows.h>
 
 #include <string>
 
+// The host's progress function as the window calls it: the exports' callback type, whose
+// one-byte boolean result is read as the byte it is, whatever the host's language made of it.
+using QMHostProgressFn = unsigned char(__stdcall*)(int type, int percent, const wchar_t* componentId,
+                                                   unsigned itemsDone, unsigned itemsTotal,
+                                                   unsigned long long bytesDone, unsigned long long bytesTotal);
+
+// The launch flag that lets the host go on starting.
+constexpr int kLaunchFlagGoOn = 1;
+
 struct QMProgressContext
 {
     bool m_bCancelRequested = false;
     // Starts at "may go on starting": only the worker's done message sets another value.
-    int m_nLaunchFlag = QM_STATE_GO_ON;
+    int m_nLaunchFlag = kLaunchFlagGoOn;
     HWND m_hProgressWnd = nullptr;
     HWND m_hUpdaterWnd = nullptr;
     std::wstring m_strActionListPath;
     CQMActionListXML m_actionList;
-    QMProgressCallback m_pfnCallback = nullptr;
+    QMHostProgressFn m_pfnCallback = nullptr;
     int m_nLastPercent = 100;
     // False when the results could not be written at the end of the update.
     bool m_bActionListSaved = true;
@@ -36,7 +44,7 @@ struct QMProgressContext
 
 // Loads the action list into the context with every result "0"; false when it cannot be loaded.
 bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContext& context,
-                            QMProgressCallback callback);
+                            QMHostProgressFn callback);
 
 // The context's window, created (message-only, hidden) on the first call; null on failure.
 HWND CreateProgressWindow(QMProgressContext& context);

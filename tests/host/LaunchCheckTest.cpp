@@ -10,7 +10,7 @@
 
 #include <windows.h>
 
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,5 +1,5 @@
 #include "ui/DecisionWindow.h"
-#include "ui/QMProgressData.h"
+#include "protocol/QMProgressData.h"
 
 #include <gtest/gtest.h>
 

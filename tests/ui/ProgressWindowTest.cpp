@@ -26,9 +26,9 @@ struct CallbackCall
 };
 
 std::vector<CallbackCall> g_calls;
-std::vector<QMBool> g_answers; // what the callback returns, call by call (then true)
+std::vector<unsigned char> g_answers; // what the callback returns, call by call (then true)
 
-QMBool __stdcall RecordingCallback(int type, int percent, const wchar_t* id, unsigned itemsDone, unsigned itemsTotal,
+unsigned char __stdcall RecordingCallback(int type, int percent, const wchar_t* id, unsigned itemsDone, unsigned itemsTotal,
                                    unsigned long long bytesDone, unsigned long long bytesTotal)
 {
     g_calls.push_back({type, percent, id, itemsDone, itemsTotal, bytesDone, bytesTotal});

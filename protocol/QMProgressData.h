@@ -1,6 +1,7 @@
 #pragma once
-// The progress protocol between the updater and the module's progress window. The record
-// layout is shared with the updater: 552 bytes, little-endian, natural alignment.
+// The progress protocol between the updater and the module's progress and decision windows,
+// spoken by both sides (the stand-in updater includes it too). The record is 552 bytes,
+// little-endian, natural alignment, the same for 32-bit and 64-bit processes.
 
 #include <windows.h>
 
