@@ -1,7 +1,7 @@
 # The kit as a host developer unpacks it, for one architecture.
 # Defined by the caller: KIT, ARCH, OBJDUMP (the MinGW toolchain's).
 
-foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md CHANGELOG.md
+foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md CHANGELOG.md docs/gui-sample.png samples/gui/GuiHost.cpp samples/gui/CMakeLists.txt samples/console/ConsoleHost.c samples/console/CMakeLists.txt
              tools/VestabelStandIn.exe bin/${ARCH}/Pellorin.dll bin/${ARCH}/Pellorin.debug bin/${ARCH}/qmhost.exe
              lib/${ARCH}/Pellorin.lib lib/${ARCH}/libPellorin.dll.a)
     if(NOT EXISTS ${KIT}/${file})

@@ -1,0 +1,260 @@
+// Runs a sample of the kit as its user would, against the kit's stand-in updater, and checks
+// what it did. The window sample is driven like a person: once its progress bar moves, the
+// driver (optionally takes a picture of it and) clicks Cancel, waits for it to report the end,
+// and closes it.
+//
+//   qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <work folder> [<picture.bmp>]
+//
+// The updater registration is borrowed for the run and put back. Exit code 0 when all is well.
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace
+{
+const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
+const wchar_t kUpdaterValue[] = L"Vestabel exe path";
+
+const char kActionList[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                           "<ActionList ParentAppName=\"SampleApp\" ComponentType=\"plugin\">\r\n"
+                           "     <Component ID=\"Editor\" Action=\"update\" Path=\"plugins/editor\" Version=\"2.1\"/>\r\n"
+                           "     <Component ID=\"Spelling\" Action=\"add\" Path=\"plugins/spelling\" Version=\"1.0\"/>\r\n"
+                           "</ActionList>\r\n";
+
+int g_failures = 0;
+
+void Check(bool ok, const char* what)
+{
+    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what);
+    g_failures += ok ? 0 : 1;
+}
+
+bool WriteText(const std::wstring& path, const std::string& text)
+{
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    BOOL ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    ::CloseHandle(file);
+    return ok && written == text.size();
+}
+
+std::string ReadText(const std::wstring& path)
+{
+    std::string text;
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char block[4096];
+    DWORD read = 0;
+    while (::ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0)
+        text.append(block, read);
+    ::CloseHandle(file);
+    return text;
+}
+
+std::vector<std::string> Results(const std::string& list)
+{
+    std::vector<std::string> results;
+    for (size_t at = list.find("Result=\""); at != std::string::npos; at = list.find("Result=\"", at + 1))
+        results.push_back(list.substr(at + 8, list.find('"', at + 8) - at - 8));
+    return results;
+}
+
+// The updater registration as it was, put back when the driver ends.
+class CBorrowedRegistration
+{
+public:
+    explicit CBorrowedRegistration(const std::wstring& updater)
+    {
+        HKEY key = nullptr;
+        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0,
+                              KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        wchar_t previous[1024] = {};
+        DWORD size = sizeof(previous) - sizeof(wchar_t);
+        m_bHad = ::RegQueryValueExW(key, kUpdaterValue, nullptr, nullptr, reinterpret_cast<BYTE*>(previous), &size) ==
+                 ERROR_SUCCESS;
+        m_strPrevious = previous;
+        m_bSet = ::RegSetValueExW(key, kUpdaterValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(updater.c_str()),
+                                  static_cast<DWORD>((updater.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+        ::RegCloseKey(key);
+    }
+    ~CBorrowedRegistration()
+    {
+        HKEY key = nullptr;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+            return;
+        if (m_bHad)
+            ::RegSetValueExW(key, kUpdaterValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_strPrevious.c_str()),
+                             static_cast<DWORD>((m_strPrevious.size() + 1) * sizeof(wchar_t)));
+        else
+            ::RegDeleteValueW(key, kUpdaterValue);
+        ::RegCloseKey(key);
+    }
+    bool Set() const { return m_bSet; }
+
+private:
+    std::wstring m_strPrevious;
+    bool m_bHad = false;
+    bool m_bSet = false;
+};
+
+template <class Condition>
+bool WaitFor(Condition condition, DWORD milliseconds)
+{
+    for (DWORD waited = 0; waited < milliseconds; waited += 50)
+    {
+        if (condition())
+            return true;
+        ::Sleep(50);
+    }
+    return condition();
+}
+
+std::wstring WindowText(HWND window)
+{
+    wchar_t text[256] = {};
+    DWORD_PTR ignored = 0;
+    ::SendMessageTimeoutW(window, WM_GETTEXT, 256, reinterpret_cast<LPARAM>(text), SMTO_ABORTIFHUNG, 2000, &ignored);
+    return text;
+}
+
+// The window as it looks now, as a 24-bit bitmap file.
+bool SavePicture(HWND window, const std::wstring& path)
+{
+    RECT rect = {};
+    ::GetWindowRect(window, &rect);
+    int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    void* bits = nullptr;
+    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    // Taken from the screen as it shows the window (Wine's PrintWindow leaves the controls out).
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    ::Sleep(300);
+    bool printed = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
+    ::GdiFlush();
+    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;
+    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
+    file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
+    bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
+    bytes.append(static_cast<const char*>(bits), stride * static_cast<DWORD>(height));
+    ::SelectObject(memory, old);
+    ::DeleteObject(bitmap);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    return printed && WriteText(path, bytes);
+}
+
+HANDLE StartSample(const std::wstring& exe, const std::wstring& list)
+{
+    std::wstring commandLine = L"\"" + exe + L"\" \"" + list + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return nullptr;
+    ::CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+DWORD Finish(HANDLE process, DWORD milliseconds)
+{
+    DWORD code = 999;
+    if (::WaitForSingleObject(process, milliseconds) != WAIT_OBJECT_0)
+        ::TerminateProcess(process, 998);
+    ::GetExitCodeProcess(process, &code);
+    ::CloseHandle(process);
+    return code;
+}
+
+void DriveGui(const std::wstring& exe, const std::wstring& list, const std::wstring& picture)
+{
+    HANDLE process = StartSample(exe, list);
+    Check(process != nullptr, "the window sample starts");
+    if (process == nullptr)
+        return;
+    HWND window = nullptr;
+    Check(WaitFor([&] { return (window = ::FindWindowW(L"PellorinGuiSample", nullptr)) != nullptr; }, 30000),
+          "its window appears");
+    HWND bar = window != nullptr ? ::FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr) : nullptr;
+    HWND status = window != nullptr ? ::FindWindowExW(window, nullptr, L"Static", nullptr) : nullptr;
+    HWND cancel = window != nullptr ? ::FindWindowExW(window, nullptr, L"Button", L"Cancel") : nullptr;
+    Check(bar != nullptr && status != nullptr && cancel != nullptr, "it has a progress bar, a status line and Cancel");
+    if (bar == nullptr || status == nullptr || cancel == nullptr)
+    {
+        Finish(process, 0);
+        return;
+    }
+    Check(WaitFor([&] { return ::SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, 30000),
+          "the progress bar moves with the updater's records");
+    if (!picture.empty())
+        Check(SavePicture(window, picture), "a picture of the window in the middle of the update");
+    ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(100, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
+    Check(WaitFor([&] { return WindowText(status).compare(0, 8, L"Finished") == 0; }, 60000),
+          "after Cancel the sample reports the end of the call");
+    Check(WindowText(status).find(L"cancelled (200)") != std::wstring::npos, "the call returned 200 after the cancel");
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    Check(Finish(process, 30000) == 0, "it closes with exit code 0");
+    // The stand-in honours the cancel with its cancel code, which every component gets.
+    Check(Results(ReadText(list)) == std::vector<std::string>{"2", "2"}, "the list holds the cancelled results");
+}
+
+void DriveConsole(const std::wstring& exe, const std::wstring& list)
+{
+    HANDLE process = StartSample(exe, list);
+    Check(process != nullptr, "the console sample starts");
+    if (process == nullptr)
+        return;
+    Check(Finish(process, 60000) == 0, "it ends with exit code 0");
+    Check(Results(ReadText(list)) == std::vector<std::string>{"0", "0"}, "the list holds the results");
+}
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 5)
+    {
+        std::fprintf(stderr, "usage: qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <folder> [<picture.bmp>]\n");
+        return 2;
+    }
+    std::wstring kind = argv[1], exe = argv[2], updater = argv[3], folder = argv[4];
+    std::wstring list = folder + L"\\actions.xml", scenario = folder + L"\\scenario.txt";
+    bool gui = kind == L"gui";
+    // Slow records, so that the cancel comes in the middle; the stand-in honours it with code 2.
+    std::string records;
+    for (int i = 0; i <= 40; ++i)
+        records += (i ? ";" : "") + std::string(i % 2 ? "1,Editor," : "1,Spelling,") + std::to_string(i * 25) + ",1000,0,0,0";
+    Check(WriteText(list, kActionList) &&
+              WriteText(scenario, "progress=" + records + "\nrecord_delay_ms=" + (gui ? "250" : "5") +
+                                      "\nfinish_code=0\ncancel_finish_code=2\n"),
+          "the action list and the scenario are written");
+    ::SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", scenario.c_str());
+    {
+        CBorrowedRegistration registration(updater);
+        Check(registration.Set(), "the stand-in is registered for the run");
+        if (gui)
+            DriveGui(exe, list, argc > 5 ? argv[5] : L"");
+        else
+            DriveConsole(exe, list);
+    }
+    std::printf("%s\n", g_failures == 0 ? "all ok" : "some checks failed");
+    return g_failures == 0 ? 0 : 1;
+}
