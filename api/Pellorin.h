@@ -3,9 +3,10 @@
  *
  * Link by name or ordinal (LaunchCheck @1 ... SupportComponentsManagement @6), or through
  * the import libraries of the kit (Pellorin.lib for MSVC, libPellorin.dll.a for MinGW).
- * Every function blocks the calling thread until its work is done and must be
- * called from the host's own thread; strings are NUL-terminated UTF-16 and are
- * copied on entry, nothing of the host's memory is kept after return.
+ * Every function blocks the thread that calls it until its work is done; any thread
+ * of the host may call (a worker thread keeps a window responsive). Strings are
+ * NUL-terminated UTF-16 and are copied on entry; nothing of the host's memory is
+ * kept after return.
  * Usable from C (C99 or later) and C++.
  */
 #ifndef PELLORIN_H
@@ -74,7 +75,7 @@ enum
 };
 
 /*
- * Progress callback of UpdateComponents. Called on the host's own thread, from
+ * Progress callback of UpdateComponents. Called on the thread that called UpdateComponents, from
  * inside UpdateComponents. componentId is valid only during the call. Return
  * non-zero to go on, zero to ask the updater to cancel; only the low 8 bits count.
  */

@@ -3,6 +3,7 @@
 #include "support/FileUtilForTest.h"
 #include "support/RegistryForTest.h"
 #include "support/ServiceLogReader.h"
+#include "support/SmallVolume.h"
 #include "support/StandInUpdater.h"
 #include "sys/Handle.h"
 
@@ -30,8 +31,8 @@ struct DoctorRun
     bool Has(const std::wstring& text) const { return m_strOutput.find(text) != std::wstring::npos; }
 };
 
-// Runs "qmhost.exe doctor" with its output captured; a run that hangs is ended after a minute.
-DoctorRun RunDoctor()
+// Runs "qmhost.exe <arguments>" with its output captured; a run that hangs is ended after a minute.
+DoctorRun RunQmhost(const std::wstring& arguments)
 {
     DoctorRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
@@ -47,7 +48,7 @@ DoctorRun RunDoctor()
     startup.hStdOutput = writeEnd.Get();
     startup.hStdError = writeEnd.Get();
     std::wstring exe = BinFolder() + L"qmhost.exe";
-    std::wstring commandLine = L"\"" + exe + L"\" doctor";
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     PROCESS_INFORMATION process = {};
     if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                           &process))
@@ -58,7 +59,7 @@ DoctorRun RunDoctor()
     if (::WaitForSingleObject(child.Get(), 60000) != WAIT_OBJECT_0)
     {
         ::TerminateProcess(child.Get(), 99);
-        ADD_FAILURE() << "qmhost doctor did not end within a minute";
+        ADD_FAILURE() << "qmhost did not end within a minute";
     }
     ::GetExitCodeProcess(child.Get(), &run.m_nExitCode);
     std::string bytes;
@@ -68,6 +69,11 @@ DoctorRun RunDoctor()
         bytes.append(buffer, read);
     run.m_strOutput = Utf8ToWide(bytes);
     return run;
+}
+
+DoctorRun RunDoctor()
+{
+    return RunQmhost(L"doctor");
 }
 
 // A message-only window of the progress class, as a running launch check or update owns one.
@@ -346,5 +352,26 @@ TEST_F(DoctorTest, BusyMutexHolderIsTheOwnerOfAProgressWindow)
     std::wstring image = run.m_strOutput.substr(run.m_strOutput.find(holder) + holder.size());
     image = image.substr(0, image.find(L")\r\n"));
     EXPECT_EQ(_wcsicmp(image.c_str(), TestProgramPath().c_str()), 0) << WideToUtf8(image);
+}
+} // namespace
+
+namespace
+{
+// Redirected output is UTF-8 whatever the code page: paths in any script come out whole.
+TEST(QmhostOutput, PathsOutsideTheCodePageComeOutWhole)
+{
+    CStandInUpdater updater;
+    CTempFolder folder;
+    std::wstring temp = folder.Child(L"\u5C71\u7530\u592A\u90CE");
+    ASSERT_TRUE(MakeFolder(temp));
+    DoctorRun run;
+    {
+        CTemporaryFolderOverride override(temp);
+        run = RunQmhost(L"demo");
+    }
+    EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(run.Has(L"(list: " + PlatformPathForTest(temp) + L"\\qmhost_installed.xml)")) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(run.Has(L"Component results in " + PlatformPathForTest(temp) + L"\\qmhost_actionlist.xml"));
+    EXPECT_TRUE(run.Has(L"demo: the updater registration is back to ")) << "the fixture's registration is put back";
 }
 } // namespace
