@@ -4,6 +4,7 @@
 #include "log/ServiceLogNames.h"
 #include "sys/QMFileUtil.h"
 #include "sys/QMSystemUtil.h"
+#include "sys/SystemError.h"
 #include "sys/WholeFileWrite.h"
 
 #include <windows.h>
@@ -39,7 +40,8 @@ bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& p
         // A full disk does not empty itself while we wait; only another holder lets go.
         if (attempt >= kSaveAttempts || IsDiskFullError(error) || !IsWriteRefusalPassing(path))
         {
-            WriteServiceLog(kServiceLogSource, L"SAVE_FAILED", JoinLogFields({L"UpdateComponents", path}));
+            WriteServiceLog(kServiceLogSource, L"SAVE_FAILED",
+                            JoinLogFields({L"UpdateComponents", path, DescribeSystemError(error)}));
             return false;
         }
         GetSystemUtil()->Sleep(kSaveRetryMs);

@@ -1,8 +1,10 @@
 #include "api/Operations.h"
 
 #include "api/BusyMutex.h"
+#include "api/CallFrame.h"
 #include "api/SupportProbe.h"
 #include "bridge/UpdaterWorkers.h"
+#include "log/ReasonRecord.h"
 #include "sys/MessageWait.h"
 #include "ui/HostWindows.h"
 #include "ui/ModuleInstance.h"
@@ -65,6 +67,7 @@ bool PrepareLaunchCheck(CDisabledHostWindows& hostWindows, QMCallContext& contex
         busy = true;
     if (context.m_hProgressWnd != nullptr)
         return true;
+    WriteReasonRecord(kLogNameLaunchCheck, L"the progress window could not be created", ::GetLastError());
     hostWindows.Restore();
     return false;
 }
@@ -111,6 +114,9 @@ bool RunLaunchCheck(QMCallContext& context, const std::wstring& appName, int& st
 
     if (busy)
     {
+        WriteReasonRecord(kLogNameLaunchCheck, L"busy: a launch check or component update runs in " +
+                                                   NameBusyHolder(context.m_hProgressWnd) +
+                                                   L": the busy message is shown and the host starts");
         CloseUnusedProgressWindow(context, progress);
         ShowBusyMessage(context, appName);
         state = QM_STATE_GO_ON;

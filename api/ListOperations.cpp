@@ -6,6 +6,7 @@
 #include "bridge/RequestDocument.h"
 #include "bridge/ResultDocument.h"
 #include "bridge/VestabelRun.h"
+#include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
@@ -22,14 +23,20 @@
 namespace
 {
 // Nothing may be left at the list path, so that a list found there afterwards is this run's.
-bool ClearListPath(const std::wstring& listPath)
+bool ClearListPath(const std::wstring& listPath, const wchar_t* logName)
 {
     std::wstring platform = ToPlatformPath(listPath);
     if (!::PathFileExistsW(platform.c_str()))
         return true;
     if (::PathIsDirectoryW(platform.c_str()))
+    {
+        WriteReasonRecord(logName, L"the list path is a folder: " + listPath);
         return false;
-    return ::DeleteFileW(platform.c_str()) != FALSE;
+    }
+    if (::DeleteFileW(platform.c_str()))
+        return true;
+    WriteReasonRecord(logName, L"the old list cannot be deleted: " + listPath, ::GetLastError());
+    return false;
 }
 
 int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const wchar_t* switchName,
@@ -47,7 +54,7 @@ int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const
         LogRequestPathTooLong(logName);
         return QM_LIST_NOT_SUPPORTED;
     }
-    if (!ClearListPath(hostListPath))
+    if (!ClearListPath(hostListPath, logName))
         return QM_LIST_PATH_UNUSABLE;
 
     // One apartment for the request's save and the result's load: tearing it down between
@@ -60,7 +67,7 @@ int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const
     WriteServiceLog(kServiceLogSource, L"CATCH_XML", logName);
     std::wstring processInfo;
     int code = QM_LIST_NO_RESULT;
-    CatchResultDocument(requestPath, processInfo, &code);
+    CatchResultDocument(requestPath, processInfo, &code, logName);
     return code;
 }
 } // namespace

@@ -1,12 +1,15 @@
 #include "api/Operations.h"
 
+#include "actionlist/ActionListCheck.h"
 #include "actionlist/ActionListUpdate.h"
 #include "actionlist/QMActionListXML.h"
 #include "api/ActionListClaim.h"
 #include "api/BusyMutex.h"
+#include "api/CallFrame.h"
 #include "api/SupportProbe.h"
 #include "bridge/RequestArguments.h"
 #include "bridge/UpdaterWorkers.h"
+#include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
@@ -36,7 +39,21 @@ bool MarkAllBusy(const std::wstring& path)
     return SaveActionListRetrying(model, path);
 }
 
-bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context)
+// The list as the call found it, refused: its reason record.
+void ExplainRefusedList(const std::wstring& path, bool existed = true)
+{
+    if (!existed)
+    {
+        WriteReasonRecord(kLogNameUpdateComponents,
+                          L"the action list does not exist: an empty list with the component type was written: " + path);
+        return;
+    }
+    QMActionListCheck check = CheckActionList(path);
+    if (!check.m_bAccepted)
+        WriteReasonRecord(kLogNameUpdateComponents, check.m_strReason + L": " + path, check.m_nSystemError);
+}
+
+bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context, bool listExisted)
 {
     busy = false;
     if (IsInstanceBusy())
@@ -47,8 +64,13 @@ bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallConte
     // The window reads the host's one-byte boolean as the byte it is.
     auto callback = reinterpret_cast<QMHostProgressFn>(reinterpret_cast<void*>(context.m_pfnProgress));
     if (!PrepareProgressContext(context.m_strActionListPath, progress, callback))
+    {
+        ExplainRefusedList(context.m_strActionListPath, listExisted);
         return false;
+    }
     context.m_hProgressWnd = CreateProgressWindow(progress);
+    if (context.m_hProgressWnd == nullptr)
+        WriteReasonRecord(kLogNameUpdateComponents, L"the progress window could not be created", ::GetLastError());
     if (!TakeBusyMutex(context))
         busy = true;
     return context.m_hProgressWnd != nullptr;
@@ -74,16 +96,24 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     // write; that call writes the results.
     CQMActionListClaim claim(context.m_strActionListPath);
     if (!claim.Claimed())
+    {
+        WriteReasonRecord(kLogNameUpdateComponents, L"busy: a running call of this process works on this action list and "
+                                                    L"writes its results: " + actionListPath);
         return QM_UPDATE_DONE;
+    }
     // One apartment for every load and save of the action list during this call.
     CQMComInit com = InitializeComForThread();
-    if (RewriteActionList(context.m_strActionListPath, componentType) != QM_REWRITE_SAVED)
+    bool listExisted = ::GetFileAttributesW(ToPlatformPath(context.m_strActionListPath).c_str()) != INVALID_FILE_ATTRIBUTES;
+    int rewrite = RewriteActionList(context.m_strActionListPath, componentType);
+    if (rewrite == QM_REWRITE_KEPT)
+        ExplainRefusedList(context.m_strActionListPath);
+    if (rewrite != QM_REWRITE_SAVED)
         return QM_UPDATE_NOT_SUPPORTED;
     WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
 
     QMProgressContext progress;
     bool busy = false;
-    if (!PrepareComponentUpdate(progress, busy, context))
+    if (!PrepareComponentUpdate(progress, busy, context, listExisted))
     {
         CloseProgressWindow(progress);
         return QM_UPDATE_NOT_SUPPORTED;
@@ -91,6 +121,9 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
 
     if (busy)
     {
+        WriteReasonRecord(kLogNameUpdateComponents, L"busy: a launch check or component update runs in " +
+                                                        NameBusyHolder(context.m_hProgressWnd) +
+                                                        L": every component is marked 1");
         // A window made before the mutex turned out to be taken must not outlive its context.
         if (progress.m_hProgressWnd != nullptr)
         {

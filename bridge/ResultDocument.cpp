@@ -1,10 +1,12 @@
 #include "bridge/ResultDocument.h"
 
+#include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
 #include "xml/XMLElement.h"
 #include "xml/XMLNode.h"
+#include "xml/XMLLoadProblem.h"
 #include "xml/XMLParser.h"
 
 #include <windows.h>
@@ -37,6 +39,21 @@ bool IsOlderThanRequest(const std::wstring& resultPath, const std::wstring& requ
         !::GetFileAttributesExW(ToPlatformPath(requestPath).c_str(), GetFileExInfoStandard, &request))
         return false;
     return ::CompareFileTime(&result.ftLastWriteTime, &request.ftLastWriteTime) < 0;
+}
+// Why a run's result could not be taken, for its reason record.
+std::wstring DescribeUnreadResult(const std::wstring& resultPath, int status, bool stale)
+{
+    if (stale)
+        return L"the result document is older than its request (an earlier run's): " + resultPath;
+    if (status == QM_RESULT_WRONG_ROOT)
+        return L"the result document's root is not CheckResult: " + resultPath;
+    if (::GetFileAttributesW(ToPlatformPath(resultPath).c_str()) == INVALID_FILE_ATTRIBUTES)
+        return L"the updater wrote no result document: " + resultPath;
+    QMXMLLoadProblem problem = DiagnoseXMLFile(resultPath);
+    return L"the result document " +
+           (problem.m_eKind == QMXMLLoadProblem::QM_XML_LOADS ? std::wstring(L"cannot be read")
+                                                               : DescribeXMLLoadProblem(problem)) +
+           L": " + resultPath;
 }
 } // namespace
 
@@ -81,17 +98,20 @@ int ReadResultDocument(const std::wstring& resultPath, QMCheckResult& result)
     return QM_RESULT_READ;
 }
 
-int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode)
+int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode,
+                        const wchar_t* logName)
 {
     std::wstring resultPath = GetResultDocumentPath(requestPath);
     QMCheckResult result;
-    int status = IsOlderThanRequest(resultPath, requestPath) ? QM_RESULT_UNREADABLE
-                                                              : ReadResultDocument(resultPath, result);
+    bool stale = IsOlderThanRequest(resultPath, requestPath);
+    int status = stale ? QM_RESULT_UNREADABLE : ReadResultDocument(resultPath, result);
     int decision = QM_LAUNCH_NONE;
     if (status != QM_RESULT_READ)
     {
         if (resultCode != nullptr)
             *resultCode = kNoResultCode;
+        if (logName != nullptr)
+            WriteReasonRecord(logName, DescribeUnreadResult(resultPath, status, stale));
     }
     else
     {

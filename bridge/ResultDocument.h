@@ -36,5 +36,6 @@ int ReadResultDocument(const std::wstring& resultPath, QMCheckResult& result);
 
 // Reads and deletes the result of a request; returns the launch decision. A missing or
 // unreadable result, or one written before the request, gives QM_LAUNCH_NONE and, when
-// asked for, the code 20.
-int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode = nullptr);
+// asked for, the code 20; with a log name, a reason record says which it was.
+int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode = nullptr,
+                        const wchar_t* logName = nullptr);

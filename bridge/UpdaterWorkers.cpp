@@ -4,6 +4,7 @@
 #include "bridge/ResultDocument.h"
 #include "bridge/VestabelLocation.h"
 #include "bridge/VestabelRun.h"
+#include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
@@ -34,9 +35,15 @@ bool WaitForDecisionOfAnotherProcess()
 {
     QMDecisionOutcome outcome = WaitForUpdateDecision(IsVestabelSideAlive);
     if (outcome == QM_DECISION_SIDE_GONE || outcome == QM_DECISION_TIMED_OUT)
+    {
         WriteServiceLog(kServiceLogSource, L"CATCH_MSG",
                         JoinLogFields({L"LaunchCheck", outcome == QM_DECISION_SIDE_GONE ? L"NO_DECISION_SIDE_GONE"
                                                                                          : L"NO_DECISION_TIMEOUT"}));
+        WriteReasonRecord(L"LaunchCheck", outcome == QM_DECISION_SIDE_GONE
+                                              ? L"the process that was to decide on the application update ended "
+                                                L"without deciding: the host starts"
+                                              : L"nobody decided on the application update in time: the host starts");
+    }
     return outcome == QM_DECISION_CONFIRMED;
 }
 } // namespace
@@ -50,7 +57,7 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
     LogLaunchCheckResult();
 
     std::wstring processInfo;
-    int decision = CatchResultDocument(request, processInfo);
+    int decision = CatchResultDocument(request, processInfo, nullptr, L"LaunchCheck");
     if (decision == QM_LAUNCH_YES)
         return true;
     if (decision != QM_LAUNCH_RESTART)
@@ -64,7 +71,7 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
         return false;
     LogLaunchCheckResult();
     std::wstring ignored;
-    int updateDecision = CatchResultDocument(updateRequest, ignored);
+    int updateDecision = CatchResultDocument(updateRequest, ignored, nullptr, L"LaunchCheck");
     if (updateDecision == QM_LAUNCH_YES)
         return true;
     if (updateDecision == QM_LAUNCH_NO)
@@ -104,10 +111,11 @@ unsigned __stdcall LaunchCheckThreadProc(void* argument)
 unsigned __stdcall UpdateComponentsThreadProc(void* argument)
 {
     std::unique_ptr<QMWorkerCopy> copy(static_cast<QMWorkerCopy*>(argument));
+    bool ran = false;
     try
     {
         CQMComInit com = InitializeComForThread();
-        RunComponentUpdate(copy->m_strAppName, copy->m_strActionListPath);
+        ran = RunComponentUpdate(copy->m_strAppName, copy->m_strActionListPath);
     }
     catch (...)
     {
@@ -115,7 +123,12 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     // Not started, crashed before its finish record, or failed here: while the window is still
     // open nothing else will close it, so end the update as not run.
     if (IsProgressWindowOf(copy->m_hProgressWnd, copy->m_nWindowThreadId))
+    {
+        if (ran)
+            WriteReasonRecord(L"UpdateComponents", L"the updater ended without reporting its finish: every "
+                                                   L"component gets 16");
         SendFinishNotice(copy->m_hProgressWnd, L"", L"");
+    }
     return 0;
 }
 

@@ -1,6 +1,7 @@
 #include "bridge/VestabelRun.h"
 
 #include "bridge/VestabelLocation.h"
+#include "log/ReasonRecord.h"
 #include "sys/Handle.h"
 #include "sys/MessageWait.h"
 
@@ -12,6 +13,18 @@ namespace
 {
 // Each argument went through a MAX_PATH buffer; longer ones are refused rather than cut.
 constexpr size_t kMaxArgumentChars = MAX_PATH - 1;
+
+// The exported call a run belongs to, by its switch, for its reason record.
+const wchar_t* LogNameOfSwitch(const std::wstring& switchName)
+{
+    if (switchName == kSwitchInstalledList)
+        return L"GetInstalledComponentList";
+    if (switchName == kSwitchLatestList)
+        return L"GetLastComponentList";
+    if (switchName == kSwitchUpdateComponents)
+        return L"UpdateComponents";
+    return L"LaunchCheck";
+}
 } // namespace
 
 bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::wstring& parameters)
@@ -38,12 +51,19 @@ bool RunVestabel(const std::vector<std::wstring>& arguments)
     // A request that was refused has no path: there is nothing for the updater to do.
     if (arguments.empty() || arguments[0].empty())
         return false;
+    const wchar_t* logName = LogNameOfSwitch(arguments.size() > 1 ? arguments[1] : std::wstring());
     std::wstring updater = GetVestabelExePath();
     if (!VestabelExeUsable(updater))
+    {
+        WriteReasonRecord(logName, L"the registered updater's file is missing: " + updater);
         return false;
+    }
     std::wstring parameters;
     if (!BuildVestabelParameters(arguments, parameters))
+    {
+        WriteReasonRecord(logName, L"an argument of the updater's command line is longer than 259 characters");
         return false;
+    }
 
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
@@ -53,7 +73,10 @@ bool RunVestabel(const std::vector<std::wstring>& arguments)
     info.lpParameters = parameters.c_str();
     info.nShow = SW_SHOWNORMAL;
     if (!::ShellExecuteExW(&info))
+    {
+        WriteReasonRecord(logName, L"the updater could not be started: " + updater, ::GetLastError());
         return false;
+    }
 
     // No handle comes back when the shell handed the start to another process; nothing to wait for.
     // The wait has no limit, but the thread keeps answering what other threads send it: the

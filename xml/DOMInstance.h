@@ -16,6 +16,9 @@ extern const CLSID kClsidDOMDocument;
 // A new document instance of the class, or empty when any step of creating it fails.
 CQMComPtr<IXMLDOMDocument> CreateDOMDocument(const CLSID& clsid);
 
+// The SAX reader's error handler interface (the platform's headers name no instance of it).
+extern const IID kIidSAXErrorHandler;
+
 // A new SAX reader of the same library (version 3.0), or empty when it cannot be created.
 CQMComPtr<ISAXXMLReader> CreateSAXReader();
 

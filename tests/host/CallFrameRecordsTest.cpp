@@ -32,38 +32,42 @@ int CallLaunchCheck(CPellorinModule& m, int initialState)
     return result ? 1 : 0;
 }
 
-// Every operation records the module version, then the failed probe adds its own two records.
+// Every operation records the module version, then the failed probe adds its own records: the
+// version again, why it failed, and its exit record.
 const wchar_t kVersion[] = L"PL,CHECK_VERSION,-,1.1.0.13";
+const wchar_t kNotRegistered[] = L"PL,REASON,IsSupportQuelmar,the updater is not registered (no value Vestabel exe "
+                                 L"path under HKLM\\SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install in "
+                                 L"the 32-bit view)";
 const wchar_t kProbeFailed[] = L"PL,API_END,IsSupportQuelmar,false";
 
 std::vector<FrameCase> FrameCases()
 {
     return {
         {"LaunchCheck state 1", [](CPellorinModule& m) { return CallLaunchCheck(m, 1); }, 0,
-         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed, L"PL,API_END,LaunchCheck,1"}, true},
+         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kNotRegistered, kProbeFailed, L"PL,API_END,LaunchCheck,1"}, true},
         {"LaunchCheck state 0", [](CPellorinModule& m) { return CallLaunchCheck(m, 0); }, 0,
-         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed, L"PL,API_END,LaunchCheck,0"}, false},
+         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kNotRegistered, kProbeFailed, L"PL,API_END,LaunchCheck,0"}, false},
         {"LaunchCheck state -5", [](CPellorinModule& m) { return CallLaunchCheck(m, -5); }, 0,
-         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed, L"PL,API_END,LaunchCheck,-5"}, false},
+         {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kNotRegistered, kProbeFailed, L"PL,API_END,LaunchCheck,-5"}, false},
         {"IsSupportQuelmar", [](CPellorinModule& m) { return m.m_pfnIsSupportQuelmar() ? 1 : 0; }, 0,
-         {kVersion, kProbeFailed}, true},
+         {kVersion, kNotRegistered, kProbeFailed}, true},
         {"UpdateComponents",
          [](CPellorinModule& m) { return m.m_pfnUpdateComponents(L"App1", L"C:/al.xml", L"plugin", nullptr); }, 100,
-         {L"PL,API_CALL,UpdateComponents,App1,C:/al.xml,plugin", kVersion, kVersion, kProbeFailed,
+         {L"PL,API_CALL,UpdateComponents,App1,C:/al.xml,plugin", kVersion, kVersion, kNotRegistered, kProbeFailed,
           L"PL,API_END,UpdateComponents,100"},
          true},
         {"GetInstalledComponentList",
          [](CPellorinModule& m) { return m.m_pfnGetInstalledComponentList(L"App1", L"C:/in.xml", L"plugin"); }, 16,
-         {L"PL,API_CALL,GetInstalledComponentList,App1,C:/in.xml,plugin", kVersion, kVersion, kProbeFailed,
+         {L"PL,API_CALL,GetInstalledComponentList,App1,C:/in.xml,plugin", kVersion, kVersion, kNotRegistered, kProbeFailed,
           L"PL,API_END,GetInstalledComponentList,16"},
          true},
         {"GetLatestComponentList",
          [](CPellorinModule& m) { return m.m_pfnGetLatestComponentList(L"C:/la.xml", L"plugin", L"2.0"); }, 16,
-         {L"PL,API_CALL,GetLastComponentList,C:/la.xml,plugin,2.0", kVersion, kVersion, kProbeFailed,
+         {L"PL,API_CALL,GetLastComponentList,C:/la.xml,plugin,2.0", kVersion, kVersion, kNotRegistered, kProbeFailed,
           L"PL,API_END,GetLastComponentList,16"},
          true},
         {"SupportComponentsManagement", [](CPellorinModule& m) { return m.m_pfnSupportComponentsManagement(); }, 300,
-         {kVersion, kProbeFailed, L"PL,API_END,SupportComponentsManagement,300"}, true},
+         {kVersion, kNotRegistered, kProbeFailed, L"PL,API_END,SupportComponentsManagement,300"}, true},
     };
 }
 
@@ -124,10 +128,10 @@ TEST_F(CallFrameRecordsTest, RecordsOfANonArchivingCallGoWithTheNextArchive)
     m_module.m_pfnGetLatestComponentList(L"C:/la.xml", L"t", L"1");
     std::vector<std::wstring> archives = ArchiveNames();
     ASSERT_EQ(archives.size(), 1u);
-    std::vector<std::wstring> expected = {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kProbeFailed,
+    std::vector<std::wstring> expected = {L"PL,API_CALL,LaunchCheck,App1", kVersion, kVersion, kNotRegistered, kProbeFailed,
                                           L"PL,API_END,LaunchCheck,0",
                                           L"PL,API_CALL,GetLastComponentList,C:/la.xml,t,1", kVersion, kVersion,
-                                          kProbeFailed, L"PL,API_END,GetLastComponentList,16"};
+                                          kNotRegistered, kProbeFailed, L"PL,API_END,GetLastComponentList,16"};
     EXPECT_EQ(ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]), expected);
 }
 
@@ -138,10 +142,10 @@ TEST_F(CallFrameRecordsTest, ArgumentsWithSeparatorsAreQuoted)
     m_module.m_pfnLaunchCheck(L"two\nlines", &state);
     m_module.m_pfnLaunchCheck(L"\u65e5\u672c\u8a9e \u00e9", &state);
     std::vector<std::wstring> records = CurrentLogRecords();
-    ASSERT_EQ(records.size(), 15u);
+    ASSERT_EQ(records.size(), 18u);
     EXPECT_EQ(records[0], L"PL,API_CALL,LaunchCheck,\"a,\"\"b\"\"\"");
-    EXPECT_EQ(records[5], L"PL,API_CALL,LaunchCheck,\"two\nlines\"");
-    EXPECT_EQ(records[10], L"PL,API_CALL,LaunchCheck,\u65e5\u672c\u8a9e \u00e9");
+    EXPECT_EQ(records[6], L"PL,API_CALL,LaunchCheck,\"two\nlines\"");
+    EXPECT_EQ(records[12], L"PL,API_CALL,LaunchCheck,\u65e5\u672c\u8a9e \u00e9");
 }
 
 void CallAllSix(CPellorinModule& m)

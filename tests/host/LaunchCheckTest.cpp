@@ -233,11 +233,43 @@ TEST_F(LaunchCheckTest, ForeignMessagesToTheProgressWindowDoNotDecideTheCheck)
     EXPECT_EQ(holdsBack.Runs().size(), 2u);
 }
 
-TEST_F(LaunchCheckTest, MissingUpdaterLetsTheHostStart)
+// Whatever keeps the check from an answer lets the host start, and the log says what it was.
+TEST_F(LaunchCheckTest, FailuresLetTheHostStartAndTheLogSaysWhy)
 {
-    CVestabelRegistration registration;
-    ASSERT_TRUE(registration.SetPath(L"C:\\no\\such\\updater.exe"));
-    EXPECT_EQ(Run(L"App1", 7), 1);
+    const std::wstring result = CStandInUpdater::WorkFolder() + L"/RESULT_App1_";
+    const struct
+    {
+        const char* label;
+        std::vector<std::string> scenario;
+        const wchar_t* updater; // registered instead of the stand-in; null: the stand-in
+        std::wstring reason;    // how the reason record begins, after "PL,REASON,LaunchCheck,"
+    } cases[] = {
+        {"updater missing", {}, L"C:\\no\\such\\updater.exe",
+         L"the registered updater's file is missing: C:\\no\\such\\updater.exe"},
+        {"no result", {"result=none"}, nullptr, L"the updater wrote no result document: " + result},
+        {"result cut short", {"result=malformed"}, nullptr, L"the result document is not well-formed"},
+        {"result of another kind", {"result=wrongroot"}, nullptr, L"the result document's root is not CheckResult: "},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        m_updater.SetScenario(c.scenario);
+        CVestabelRegistration registration;
+        if (c.updater != nullptr)
+            ASSERT_TRUE(registration.SetPath(c.updater));
+        else
+            ASSERT_TRUE(registration.SetPath(m_updater.ExePath()));
+        EXPECT_EQ(Run(L"App1", 7), 1);
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_GE(records.size(), 3u);
+        // Why, before the done message's record and the exit record.
+        const std::wstring reason = L"PL,REASON,LaunchCheck," + c.reason;
+        EXPECT_EQ(records[records.size() - 3].compare(0, reason.size(), reason), 0)
+            << WideToUtf8(records[records.size() - 3]);
+        EXPECT_EQ(records[records.size() - 2], L"PL,CATCH_MSG,LaunchCheck");
+        EXPECT_EQ(records.back(), L"PL,API_END,LaunchCheck,1");
+    }
 }
 
 TEST_F(LaunchCheckTest, NameTheUpdaterCouldNotReadRunsNothingAndLetsTheHostStart)
@@ -331,6 +363,12 @@ TEST_F(LaunchCheckTest, BusyInstanceShowsTheBusyMessageAndStartsNothing)
     returned = true;
     user.join();
     EXPECT_EQ(state, 1);
+    // The mutex's holder here has no window to be named by.
+    std::vector<std::wstring> records = AllLogRecords();
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ(records[records.size() - 2],
+              L"PL,REASON,LaunchCheck,busy: a launch check or component update runs in a process that cannot be "
+              L"named: the busy message is shown and the host starts");
     EXPECT_EQ(shownText,
               L"Si sta installando altro software.\nAl termine dell'installazione, confermare l'ultima versione.");
     EXPECT_TRUE(mainDisabledWhileShown);

@@ -133,23 +133,27 @@ struct CodeCase
     const char* label;
     std::vector<std::string> scenario;
     int expected;
-    bool resultRead;
+    // How the reason record begins when the result could not be read; empty when it was read.
+    std::wstring reason;
 };
 
 TEST_F(ListOperationsTest, ResultCodeComesFromTheResultDocument)
 {
     const CodeCase cases[] = {
-        {"zero", {"Result=0"}, 0, true},
-        {"blank, digits, letters", {"Result= 12abc"}, 12, true},
-        {"not a number", {"Result=abc"}, 0, true},
-        {"negative", {"Result=-7"}, -7, true},
-        {"no Result attribute", {"LaunchApp=Y"}, 0, true},
-        {"the module's own codes pass through", {"Result=15"}, 15, true},
-        {"wrong root", {"result=wrongroot"}, 20, false},
-        {"malformed", {"result=malformed"}, 20, false},
-        {"lower-case root", {"result=raw", "result_raw=<checkresult Result=\"5\"/>"}, 20, false},
-        {"no result document", {"result=none"}, 20, false},
-        {"empty result document", {"result=raw", "result_raw="}, 20, false},
+        {"zero", {"Result=0"}, 0, L""},
+        {"blank, digits, letters", {"Result= 12abc"}, 12, L""},
+        {"not a number", {"Result=abc"}, 0, L""},
+        {"negative", {"Result=-7"}, -7, L""},
+        {"no Result attribute", {"LaunchApp=Y"}, 0, L""},
+        {"the module's own codes pass through", {"Result=15"}, 15, L""},
+        {"wrong root", {"result=wrongroot"}, 20, L"the result document's root is not CheckResult: "},
+        {"cut short", {"result=malformed"}, 20, L"the result document is not well-formed"},
+        {"a tag that does not match", {"result=raw", "result_raw=<CheckResult>\\n<x></CheckResult>"}, 20,
+         L"the result document is not well-formed (line 2 column "},
+        {"lower-case root", {"result=raw", "result_raw=<checkresult Result=\"5\"/>"}, 20,
+         L"the result document's root is not CheckResult: "},
+        {"no result document", {"result=none"}, 20, L"the updater wrote no result document: "},
+        {"empty result document", {"result=raw", "result_raw="}, 20, L"the result document is not well-formed"},
     };
     for (const CodeCase& c : cases)
     {
@@ -158,8 +162,12 @@ TEST_F(ListOperationsTest, ResultCodeComesFromTheResultDocument)
         m_updater.SetScenario(c.scenario);
         EXPECT_EQ(Installed(L"App1", m_folder.Child(L"installed.xml"), L"t"), c.expected);
         std::vector<std::wstring> records = ArchivedRecords();
-        ASSERT_EQ(records.size(), c.resultRead ? 6u : 5u);
+        ASSERT_EQ(records.size(), 6u);
         EXPECT_EQ(records[3], L"PL,CATCH_XML,GetInstalledComponentList");
+        // Read: the result's own record; not read: why, before the exit record.
+        const std::wstring fifth =
+            c.reason.empty() ? L"PL,CATCH_XML,-," : L"PL,REASON,GetInstalledComponentList," + c.reason;
+        EXPECT_EQ(records[4].compare(0, fifth.size(), fifth), 0) << WideToUtf8(records[4]);
         EXPECT_EQ(records.back(), L"PL,API_END,GetInstalledComponentList," + std::to_wstring(c.expected));
         EXPECT_TRUE(ListFolder(CStandInUpdater::WorkFolder(), L"RESULT_*").empty()) << "result left behind";
     }
@@ -178,9 +186,10 @@ TEST_F(ListOperationsTest, UnusableListPathGives15WithoutRunning)
 {
     ASSERT_TRUE(MakeFolder(m_folder.Child(L"folder.xml")));
     EXPECT_EQ(Installed(L"App1", m_folder.Child(L"folder.xml"), L"t"), QM_LIST_PATH_UNUSABLE);
-    std::vector<std::wstring> expected = {L"PL,API_CALL,GetInstalledComponentList,App1," +
-                                              m_folder.Child(L"folder.xml") + L",t",
-                                          kVersionRecord, L"PL,API_END,GetInstalledComponentList,15"};
+    std::vector<std::wstring> expected = {
+        L"PL,API_CALL,GetInstalledComponentList,App1," + m_folder.Child(L"folder.xml") + L",t", kVersionRecord,
+        L"PL,REASON,GetInstalledComponentList,the list path is a folder: " + m_folder.Child(L"folder.xml"),
+        L"PL,API_END,GetInstalledComponentList,15"};
     EXPECT_EQ(ArchivedRecords(), expected);
 
     // A list file held open without delete sharing cannot be deleted.
@@ -189,10 +198,16 @@ TEST_F(ListOperationsTest, UnusableListPathGives15WithoutRunning)
     HANDLE handle = ::CreateFileW(PlatformPathForTest(held).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    ClearServiceLog();
     EXPECT_EQ(Latest(held, L"t", L"1"), QM_LIST_PATH_UNUSABLE);
     ::CloseHandle(handle);
     EXPECT_EQ(ReadFileBytes(held), "in use");
     EXPECT_TRUE(m_updater.Runs().empty());
+    std::vector<std::wstring> records = ArchivedRecords();
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[2].rfind(L"PL,REASON,GetLastComponentList,the old list cannot be deleted: " + held + L",error 32", 0),
+              0u)
+        << WideToUtf8(records[2]);
 }
 
 TEST_F(ListOperationsTest, MissingUpdaterGives16AfterWritingTheRequest)
@@ -201,10 +216,12 @@ TEST_F(ListOperationsTest, MissingUpdaterGives16AfterWritingTheRequest)
     ASSERT_TRUE(registration.SetPath(PlatformPathForTest(m_folder.Child(L"gone.exe"))));
     EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NOT_SUPPORTED);
     std::vector<std::wstring> records = ArchivedRecords();
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records[1], kVersionRecord);
     EXPECT_EQ(records[2].substr(0, 17), L"PL,CREATE_XML,Get");
-    EXPECT_EQ(records[3], L"PL,API_END,GetInstalledComponentList,16");
+    EXPECT_EQ(records[3], L"PL,REASON,GetInstalledComponentList,the registered updater's file is missing: " +
+                              PlatformPathForTest(m_folder.Child(L"gone.exe")));
+    EXPECT_EQ(records[4], L"PL,API_END,GetInstalledComponentList,16");
 
     // A folder registered as the updater is not started either.
     ASSERT_TRUE(registration.SetPath(PlatformPathForTest(m_folder.Path())));

@@ -15,6 +15,9 @@
 namespace
 {
 const wchar_t kModuleVersionRecord[] = L"PL,CHECK_VERSION,-,1.1.0.13";
+const wchar_t kNotRegisteredRecord[] = L"PL,REASON,IsSupportQuelmar,the updater is not registered (no value Vestabel "
+                                       L"exe path under HKLM\\SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service "
+                                       L"Shared\\Install in the 32-bit view)";
 const wchar_t kProbeFailedRecord[] = L"PL,API_END,IsSupportQuelmar,false";
 
 class SupportProbeTest : public ::testing::Test
@@ -54,18 +57,19 @@ struct GateCase
     const char* label;
     std::wstring updaterPath;
     int expected;
+    std::wstring reason; // after "the updater <path> "
 };
 
 TEST_F(SupportProbeTest, VersionGateByTheUpdatersFileVersion)
 {
     const GateCase cases[] = {
-        {"1, 1, 0, 13", BinFolder() + L"qm_ver_1_1_0_13.exe", 200},
-        {"1.1", BinFolder() + L"qm_ver_1_1.exe", 200},
-        {"2.0.0.5 (build)", BinFolder() + L"qm_ver_2_0_0_5_build.exe", 200},
-        {"1, 0, 9, 99", BinFolder() + L"qm_ver_1_0_9_99.exe", 400},
-        {"no version resource", BinFolder() + L"qm_ver_none.exe", 400},
-        {"a folder", BinFolder(), 400},
-        {"a missing file", BinFolder() + L"no_such_updater.exe", 400},
+        {"1, 1, 0, 13", BinFolder() + L"qm_ver_1_1_0_13.exe", 200, L""},
+        {"1.1", BinFolder() + L"qm_ver_1_1.exe", 200, L""},
+        {"2.0.0.5 (build)", BinFolder() + L"qm_ver_2_0_0_5_build.exe", 200, L""},
+        {"1, 0, 9, 99", BinFolder() + L"qm_ver_1_0_9_99.exe", 400, L"is version 1.0.9.99: older than 1.1.0"},
+        {"no version resource", BinFolder() + L"qm_ver_none.exe", 400, L"has no version (missing or not a program)"},
+        {"a folder", BinFolder(), 400, L"has no version (missing or not a program)"},
+        {"a missing file", BinFolder() + L"no_such_updater.exe", 400, L"has no version (missing or not a program)"},
     };
     for (const GateCase& c : cases)
     {
@@ -76,7 +80,10 @@ TEST_F(SupportProbeTest, VersionGateByTheUpdatersFileVersion)
         if (c.expected == 200)
             EXPECT_FALSE(FolderExists(ServiceLogFolderForTest())) << "200 writes no record at all";
         else
-            ExpectLog({kModuleVersionRecord, L"PL,API_END,SupportComponentsManagement,400"}, true);
+            ExpectLog({kModuleVersionRecord,
+                       L"PL,REASON,SupportComponentsManagement,the updater " + c.updaterPath + L" " + c.reason,
+                       L"PL,API_END,SupportComponentsManagement,400"},
+                      true);
         // Registered, whatever the file: the plain probe says supported and writes nothing.
         ClearServiceLog();
         EXPECT_TRUE(m_module.m_pfnIsSupportQuelmar());
@@ -87,11 +94,13 @@ TEST_F(SupportProbeTest, VersionGateByTheUpdatersFileVersion)
 TEST_F(SupportProbeTest, NotRegisteredIsNotSupported)
 {
     EXPECT_EQ(m_module.m_pfnSupportComponentsManagement(), QM_MANAGEMENT_NOT_SUPPORTED);
-    ExpectLog({kModuleVersionRecord, kProbeFailedRecord, L"PL,API_END,SupportComponentsManagement,300"}, true);
+    ExpectLog({kModuleVersionRecord, kNotRegisteredRecord, kProbeFailedRecord,
+               L"PL,API_END,SupportComponentsManagement,300"},
+              true);
 
     ClearServiceLog();
     EXPECT_FALSE(m_module.m_pfnIsSupportQuelmar());
-    ExpectLog({kModuleVersionRecord, kProbeFailedRecord}, true);
+    ExpectLog({kModuleVersionRecord, kNotRegisteredRecord, kProbeFailedRecord}, true);
 }
 
 TEST_F(SupportProbeTest, EmptyRegisteredPathIsNotSupported)

@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -220,19 +221,36 @@ TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
     EXPECT_NE(events.find("finish 2 cancels 2"), std::string::npos) << events;
 }
 
-TEST_F(UpdateComponentsTest, UpdaterThatCannotRunMarksEveryComponent16)
+// An updater that cannot run, or ends without its finish: every component 16, and the log says why.
+TEST_F(UpdateComponentsTest, UpdaterThatDidNotFinishMarksEveryComponent16)
 {
-    CVestabelRegistration registration;
-    ASSERT_TRUE(registration.SetPath(L"C:\\no\\such\\updater.exe"));
-    EXPECT_EQ(Update(), QM_UPDATE_DONE);
-    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"16", L"16", L"16"}));
-}
-
-TEST_F(UpdateComponentsTest, CrashedUpdaterEndsTheCallAsNotRun)
-{
-    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "finish=none"});
-    EXPECT_EQ(Update(), QM_UPDATE_DONE);
-    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"16", L"16", L"16"}));
+    const struct
+    {
+        const char* label;
+        const wchar_t* updater; // registered instead of the stand-in; null: the stand-in
+        std::vector<std::string> scenario;
+        std::wstring reason;
+    } cases[] = {
+        {"missing", L"C:\\no\\such\\updater.exe", {},
+         L"PL,REASON,UpdateComponents,the registered updater's file is missing: C:\\no\\such\\updater.exe"},
+        {"crashed", nullptr, {"progress=4,CompA,0,0,1,1,5", "finish=none"},
+         L"PL,REASON,UpdateComponents,the updater ended without reporting its finish: every component gets 16"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+        m_updater.SetScenario(c.scenario);
+        CVestabelRegistration registration;
+        ASSERT_TRUE(registration.SetPath(c.updater != nullptr ? c.updater : m_updater.ExePath()));
+        EXPECT_EQ(Update(), QM_UPDATE_DONE);
+        EXPECT_EQ(Results(), (std::vector<std::wstring>{L"16", L"16", L"16"}));
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_GE(records.size(), 2u);
+        EXPECT_EQ(records[records.size() - 2], c.reason);
+        EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,200");
+    }
 }
 
 TEST_F(UpdateComponentsTest, MalformedRecordsAreIgnored)
@@ -254,6 +272,11 @@ TEST_F(UpdateComponentsTest, BusyInstanceMarksEveryComponentBusy)
     EXPECT_EQ(Update(L"newtype"), QM_UPDATE_DONE);
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"1", L"1", L"1"}));
     EXPECT_TRUE(m_updater.Runs().empty());
+    std::vector<std::wstring> records = AllLogRecords();
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ(records[records.size() - 2],
+              L"PL,REASON,UpdateComponents,busy: a launch check or component update runs in a process that cannot be "
+              L"named: every component is marked 1");
     EXPECT_NE(ReadFileBytes(m_strList).find("ComponentType=\"newtype\""), std::string::npos);
 }
 
@@ -276,37 +299,80 @@ TEST_F(UpdateComponentsTest, TwoCallsAtOnceRunTheUpdaterOnlyOnce)
     std::string otherXml = ReadFileBytes(second);
     bool otherBusy = otherXml.find("Result=\"1\"") != std::string::npos;
     EXPECT_NE(mine == std::vector<std::wstring>({L"1", L"1", L"1"}), otherBusy);
+    // The busy one names the process whose update runs: this one.
+    const std::wstring busy = L"PL,REASON,UpdateComponents,busy: a launch check or component update runs in "
+                              L"qm_host_tests.exe (process " + std::to_wstring(::GetCurrentProcessId()) + L")";
+    std::vector<std::wstring> records = AllLogRecords();
+    EXPECT_EQ(std::count_if(records.begin(), records.end(),
+                            [&](const std::wstring& record) { return record.compare(0, busy.size(), busy) == 0; }),
+              1);
 }
 
-TEST_F(UpdateComponentsTest, ActionListThatCannotBeLoadedIsKeptByteForByte)
+// A list the call cannot take is left as it was (a missing one becomes an empty list with the
+// type), nothing runs, and the log says why before the exit record.
+TEST_F(UpdateComponentsTest, ActionListRefusedBeforeTheRunIsKeptAndTheLogSaysWhy)
 {
     const std::string malformedByte = std::string(kActionList).replace(std::string(kActionList).find("CompB"), 1, "\xFF");
+    enum EKind
+    {
+        kFile,
+        kFolder,
+        kMissing
+    };
     const struct
     {
         const char* label;
+        EKind kind;
         std::string bytes;
+        std::wstring reason; // how the reason record begins, after "PL,REASON,UpdateComponents,"
     } cases[] = {
-        {"not XML", "not xml"},
-        {"CDATA", "<ActionList ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"><![CDATA[x]]>"
-                  "</Component></ActionList>"},
-        {"entity reference", "<!DOCTYPE ActionList [<!ENTITY co \"x\">]><ActionList ParentAppName=\"App1\">"
-                             "<Component ID=\"A\" Action=\"update\">&co;</Component></ActionList>"},
-        {"wrong-case root", "<actionlist ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"/></actionlist>"},
-        {"one malformed byte", malformedByte},
-        {"root without components", "<ActionList ParentAppName=\"App1\" ComponentType=\"old\"/>"},
+        {"not XML", kFile, "not xml", L"the action list is not well-formed"},
+        {"a tag that does not match", kFile,
+         "<ActionList ParentAppName=\"App1\">\r\n<Component ID=\"A\" Action=\"update\"></ActionList>",
+         L"the action list is not well-formed (line 2 column "},
+        {"CDATA", kFile,
+         "<ActionList ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"><![CDATA[x]]>"
+         "</Component></ActionList>",
+         L"the action list holds what the module does not read"},
+        {"entity reference", kFile,
+         "<!DOCTYPE ActionList [<!ENTITY co \"x\">]><ActionList ParentAppName=\"App1\">"
+         "<Component ID=\"A\" Action=\"update\">&co;</Component></ActionList>",
+         L"the action list holds what the module does not read"},
+        {"wrong-case root", kFile,
+         "<actionlist ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"/></actionlist>",
+         L"the action list's root is actionlist instead of ActionList: "},
+        {"one malformed byte", kFile, malformedByte, L"the action list is not well-formed"},
+        {"root without components", kFile, "<ActionList ParentAppName=\"App1\" ComponentType=\"old\"/>",
+         L"the action list names no component: "},
+        {"a folder", kFolder, "", L"the action list is a folder: "},
+        {"missing", kMissing, "", L"the action list does not exist: an empty list with the component type was written: "},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.label);
         ClearServiceLog();
-        ASSERT_TRUE(WriteFileBytes(m_strList, c.bytes));
-        EXPECT_EQ(Update(L"plugin"), QM_UPDATE_NOT_SUPPORTED);
-        EXPECT_EQ(ReadFileBytes(m_strList), c.bytes);
-        std::vector<std::wstring> archives = ArchiveNames();
-        ASSERT_EQ(archives.size(), 1u);
-        std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]);
-        ASSERT_EQ(records.size(), 3u) << "nothing rewritten";
-        EXPECT_EQ(records[2], L"PL,API_END,UpdateComponents,100");
+        std::wstring list = m_folder.Child(std::string(c.label) == "a folder" ? L"folder.xml" : L"actions.xml");
+        DeleteFileForTest(list);
+        if (c.kind == kFile)
+        {
+            ASSERT_TRUE(WriteFileBytes(list, c.bytes));
+        }
+        else if (c.kind == kFolder)
+        {
+            ASSERT_TRUE(MakeFolder(list));
+        }
+        EXPECT_EQ(m_module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr), QM_UPDATE_NOT_SUPPORTED);
+        if (c.kind == kFile)
+        {
+            EXPECT_EQ(ReadFileBytes(list), c.bytes);
+        }
+        std::vector<std::wstring> records = AllLogRecords();
+        const std::wstring reason = L"PL,REASON,UpdateComponents," + c.reason;
+        // Missing: the empty list is written (and logged) before the preparation refuses it.
+        ASSERT_EQ(records.size(), c.kind == kMissing ? 5u : 4u);
+        EXPECT_EQ(records[records.size() - 2].compare(0, reason.size(), reason), 0) << WideToUtf8(records[records.size() - 2]);
+        EXPECT_NE(records[records.size() - 2].find(list), std::wstring::npos) << "the list is named";
+        EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,100");
     }
     EXPECT_TRUE(m_updater.Runs().empty());
 }
@@ -368,7 +434,9 @@ TEST_F(UpdateComponentsTest, ActionListThatCannotBeWrittenGives100BeforeTheRun)
     EXPECT_EQ(ReadFileBytes(m_strList), before);
     std::vector<std::wstring> records = AllLogRecords();
     ASSERT_EQ(records.size(), 4u);
-    EXPECT_EQ(records[2], L"PL,SAVE_FAILED,UpdateComponents," + m_strList);
+    // Wine refuses the replace with access denied, Windows with a sharing violation.
+    const std::wstring saveFailed = L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ";
+    EXPECT_EQ(records[2].compare(0, saveFailed.size(), saveFailed), 0) << WideToUtf8(records[2]);
     EXPECT_EQ(records[3], L"PL,API_END,UpdateComponents,100");
 }
 
@@ -414,7 +482,7 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
         std::vector<std::wstring> records = AllLogRecords();
         ASSERT_GE(records.size(), 2u);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents," + std::to_wstring(c.expected));
-        bool reported = records[records.size() - 2] == L"PL,SAVE_FAILED,UpdateComponents," + m_strList;
+        bool reported = records[records.size() - 2].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ", 0) == 0;
         EXPECT_EQ(reported, c.expected != QM_UPDATE_DONE);
     }
 }
@@ -710,7 +778,8 @@ TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
         EXPECT_LT(took, c.fillDuringTheRun ? 3000u : 1000u) << "no retries";
         std::vector<std::wstring> records = AllLogRecords();
         ASSERT_GE(records.size(), 2u);
-        EXPECT_EQ(records[records.size() - 2], L"PL,SAVE_FAILED,UpdateComponents," + m_strList);
+        EXPECT_EQ(records[records.size() - 2].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error 112", 0), 0u)
+            << WideToUtf8(records[records.size() - 2]);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,100");
         EXPECT_EQ(m_updater.Runs().size(), c.fillDuringTheRun ? 1u : 0u);
     }

@@ -1,0 +1,69 @@
+#include "actionlist/ActionListCheck.h"
+
+#include "actionlist/QMActionListXML.h"
+#include "sys/PathUtil.h"
+#include "xml/XMLElement.h"
+#include "xml/XMLLoadProblem.h"
+#include "xml/XMLParser.h"
+
+#include <memory>
+
+namespace
+{
+size_t CountChildElements(const CXMLNode* root)
+{
+    size_t count = 0;
+    for (int i = 0; i < root->GetChildCount(); ++i)
+        count += root->GetChild(static_cast<unsigned>(i))->m_nType == XML_NODE_ELEMENT ? 1 : 0;
+    return count;
+}
+} // namespace
+
+QMActionListCheck CheckActionList(const std::wstring& path)
+{
+    QMActionListCheck check;
+    DWORD attributes = ::GetFileAttributesW(ToPlatformPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+    {
+        DWORD error = ::GetLastError();
+        check.m_bMissing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+        check.m_strReason = check.m_bMissing ? L"the action list does not exist" : L"the action list cannot be found";
+        check.m_nSystemError = check.m_bMissing ? ERROR_SUCCESS : error;
+        return check;
+    }
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    {
+        check.m_strReason = L"the action list is a folder";
+        return check;
+    }
+
+    std::unique_ptr<CXMLDocument> document(GetXMLParser()->LoadFile(path.c_str()));
+    if (!document || document->m_pRoot == nullptr)
+    {
+        QMXMLLoadProblem problem = DiagnoseXMLFile(path);
+        check.m_strReason = L"the action list " + (problem.m_eKind == QMXMLLoadProblem::QM_XML_LOADS
+                                                       ? std::wstring(L"cannot be read")
+                                                       : DescribeXMLLoadProblem(problem));
+        check.m_nSystemError = problem.m_nSystemError;
+        return check;
+    }
+    const std::wstring* rootName = document->m_pRoot->GetNameString();
+    if (rootName == nullptr || *rootName != L"ActionList")
+    {
+        check.m_strReason = L"the action list's root is " + (rootName != nullptr ? *rootName : std::wstring()) +
+                            L" instead of ActionList";
+        return check;
+    }
+    size_t elements = CountChildElements(document->m_pRoot);
+    if (document->m_pRoot->GetChildCount() == 0)
+    {
+        check.m_strReason = L"the action list names no component";
+        return check;
+    }
+    CQMActionListXML model;
+    model.ParseComponents(document->m_pRoot);
+    check.m_bAccepted = true;
+    check.m_nComponents = model.GetComponents().size();
+    check.m_nDropped = elements - check.m_nComponents;
+    return check;
+}
