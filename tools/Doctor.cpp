@@ -1,6 +1,7 @@
 #include "tools/Doctor.h"
 #include "tools/ConsoleText.h"
 
+#include "actionlist/ActionListCheck.h"
 #include "api/Pellorin.h"
 #include "api/SupportProbe.h"
 #include "bridge/VestabelLocation.h"
@@ -8,6 +9,7 @@
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "log/UserDataFolder.h"
+#include "sys/ComHandle.h"
 #include "sys/PathUtil.h"
 #include "sys/VersionInfo.h"
 #include "tools/DoctorProbes.h"
@@ -242,6 +244,43 @@ void PrintLastRecords()
         WriteText(L"  " + line + L"\r\n");
 }
 } // namespace
+
+int RunListCheck(const wchar_t* path)
+{
+    try
+    {
+        // The module's own reading of the list, on a thread with COM as the call has it.
+        CQMComInit com = InitializeComForThread();
+        std::wstring list = path != nullptr ? path : L"";
+        QMActionListCheck check = CheckActionList(list);
+        CDoctorReport report;
+        if (!check.m_bAccepted)
+        {
+            std::wstring finding = check.m_strReason;
+            if (check.m_nSystemError != ERROR_SUCCESS)
+                finding += L" (" + ErrorText(check.m_nSystemError) + L")";
+            report.Problem(L"action list", finding + L": UpdateComponents answers " + std::to_wstring(QM_UPDATE_NOT_SUPPORTED) +
+                                               (check.m_bMissing ? L" and writes an empty list with its component type"
+                                                                 : L" and leaves the file as it is"),
+                           check.m_bMissing ? L"write the action list before the call"
+                                            : L"write the list as the kit's README describes it: root ActionList, "
+                                              L"a Component element with ID and Action for each component");
+            return 1;
+        }
+        report.Ok(L"action list", std::to_wstring(check.m_nComponents) +
+                                      L" component(s): UpdateComponents rewrites the list with its component type, "
+                                      L"sets every Result to 0 and writes each component's result");
+        if (check.m_nDropped > 0)
+            WriteText(std::wstring(kVerdictWidth + kSubjectWidth, L' ') + std::to_wstring(check.m_nDropped) +
+                      L" element(s) without ID or Action are dropped by the rewrite\r\n");
+        return 0;
+    }
+    catch (...)
+    {
+        WriteText(L"qmhost doctor: out of memory\r\n");
+        return 1;
+    }
+}
 
 int RunDoctor(void)
 {

@@ -10,6 +10,10 @@ extern "C" {
 /* 0 when every check is ok, 1 when any reports a problem. */
 int RunDoctor(void);
 
+/* qmhost doctor --list <path>: reads an action list as UpdateComponents will and says whether the
+   call would accept it, what it would do with it, and why not. 0 when it would be accepted. */
+int RunListCheck(const wchar_t* path);
+
 #ifdef __cplusplus
 }
 #endif

@@ -11,6 +11,8 @@
  *   qmhost register <updaterPath>                        register an updater executable for this machine
  *   qmhost unregister                                    remove the updater registration
  *   qmhost doctor                                        check this machine's update setup, a verdict per check
+ *   qmhost doctor --list <actionListPath>                would UpdateComponents accept this list, and why not
+ *   qmhost log                                           the service log's calls: arguments, result, time, why
  *   qmhost IsSupportQuelmar
  *   qmhost SupportComponentsManagement
  *   qmhost LaunchCheck <appName> [<initialState>]
@@ -28,6 +30,7 @@
 
 #include "ConsoleText.h"
 #include "Doctor.h"
+#include "LogView.h"
 #include "Pellorin.h"
 
 typedef struct
@@ -449,7 +452,8 @@ static int Usage(void)
 {
     QMPrintError(L"usage: qmhost demo\n"
                  L"       qmhost register <updaterPath> | unregister\n"
-                 L"       qmhost doctor\n"
+                 L"       qmhost doctor [--list <actionList.xml>]\n"
+                 L"       qmhost log\n"
                  L"       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
                  L"       qmhost LaunchCheck <appName> [<initialState>]\n"
                  L"       qmhost GetInstalledComponentList <appName> <listPath> <componentType>\n"
@@ -498,6 +502,10 @@ int wmain(int argc, wchar_t** argv)
     /* Need no module: they must also work on a machine where the module cannot load. */
     if (wcscmp(argv[1], L"doctor") == 0 && argc == 2)
         return RunDoctor();
+    if (wcscmp(argv[1], L"doctor") == 0 && argc == 4 && wcscmp(argv[2], L"--list") == 0)
+        return RunListCheck(argv[3]);
+    if (wcscmp(argv[1], L"log") == 0 && argc == 2)
+        return RunLogView();
     if (wcscmp(argv[1], L"register") == 0 && argc == 3)
         return RegisterUpdater(argv[2]);
     if (wcscmp(argv[1], L"unregister") == 0 && argc == 2)

@@ -375,3 +375,81 @@ TEST(QmhostOutput, PathsOutsideTheCodePageComeOutWhole)
     EXPECT_TRUE(run.Has(L"demo: the updater registration is back to ")) << "the fixture's registration is put back";
 }
 } // namespace
+
+namespace
+{
+// The doctor reads a list as UpdateComponents does: the same verdict, the same reason.
+TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
+{
+    CTempFolder folder;
+    const struct
+    {
+        const char* label;
+        const char* bytes; // null: no file; "": a folder
+        DWORD exitCode;
+        std::wstring says;
+    } cases[] = {
+        {"two components and one without Action",
+         "<ActionList ParentAppName=\"A\"><Component ID=\"a\" Action=\"update\"/><Component ID=\"b\" "
+         "Action=\"add\"/><Component ID=\"c\"/></ActionList>",
+         0, L"2 component(s): UpdateComponents rewrites the list"},
+        {"a tag that does not match", "<ActionList>\r\n<Component ID=\"a\" Action=\"u\"></ActionList>", 1,
+         L"the action list is not well-formed (line 2 column "},
+        {"another root", "<List><Component ID=\"a\" Action=\"u\"/></List>", 1,
+         L"the action list's root is List instead of ActionList"},
+        {"no components", "<ActionList ParentAppName=\"A\"/>", 1, L"the action list names no component"},
+        {"missing", nullptr, 1, L"the action list does not exist: UpdateComponents answers 100 and writes an empty list"},
+        {"a folder", "", 1, L"the action list is a folder"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        std::wstring list = folder.Child(Utf8ToWide(c.label) + L".xml");
+        if (c.bytes != nullptr && c.bytes[0] != '\0')
+        {
+            ASSERT_TRUE(WriteFileBytes(list, c.bytes));
+        }
+        else if (c.bytes != nullptr)
+        {
+            ASSERT_TRUE(MakeFolder(list));
+        }
+        DoctorRun run = RunQmhost(L"doctor --list \"" + PlatformPathForTest(list) + L"\"");
+        EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
+        EXPECT_TRUE(run.Has(c.says)) << WideToUtf8(run.m_strOutput);
+        EXPECT_TRUE(run.Has(c.exitCode == 0 ? L"ok       action list" : L"problem  action list"));
+    }
+}
+
+// qmhost log shows each call with its arguments, result and time, and why a failed one failed.
+TEST(QmhostLog, ShowsEachCallWithItsResultAndReason)
+{
+    ClearServiceLog();
+    CStandInUpdater updater({"Result=0"});
+    CTempFolder folder;
+    std::wstring list = folder.Child(L"actions.xml");
+    ASSERT_TRUE(WriteFileBytes(list, "<ActionList>\r\n<Component ID=\"a\" Action=\"u\"></ActionList>"));
+    {
+        CPellorinModule module;
+        ASSERT_TRUE(module.Loaded());
+        EXPECT_EQ(module.m_pfnGetInstalledComponentList(L"App1", folder.Child(L"ok.xml").c_str(), L"t"), 0);
+        updater.SetScenario({"result=none"});
+        EXPECT_EQ(module.m_pfnGetInstalledComponentList(L"App1", folder.Child(L"none.xml").c_str(), L"t"), 20);
+        EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr), 100);
+    }
+    DoctorRun run = RunQmhost(L"log");
+    EXPECT_EQ(run.m_nExitCode, 0u);
+    const std::wstring& text = run.m_strOutput;
+    size_t ok = text.find(L"GetInstalledComponentList(App1, " + folder.Child(L"ok.xml") + L", t) = 0   ");
+    size_t none = text.find(L"GetInstalledComponentList(App1, " + folder.Child(L"none.xml") + L", t) = 20   ");
+    size_t update = text.find(L"UpdateComponents(App1, " + list + L", plugin) = 100   ");
+    ASSERT_NE(ok, std::wstring::npos) << WideToUtf8(text);
+    ASSERT_NE(none, std::wstring::npos) << WideToUtf8(text);
+    ASSERT_NE(update, std::wstring::npos) << WideToUtf8(text);
+    EXPECT_TRUE(ok < none && none < update) << "in the order they ran";
+    // Only the failed calls have a reason, right below them.
+    EXPECT_EQ(text.substr(ok, none - ok).find(L"why:"), std::wstring::npos);
+    EXPECT_NE(text.substr(none, update - none).find(L"why: the updater wrote no result document: "), std::wstring::npos);
+    EXPECT_NE(text.substr(update).find(L"why: the action list is not well-formed (line 2 column "), std::wstring::npos);
+    ClearServiceLog();
+}
+} // namespace
