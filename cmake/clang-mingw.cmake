@@ -34,9 +34,29 @@ set(CMAKE_SYSROOT /usr/${QM_MINGW_TRIPLE})
 # __emutls_get_address, api/ModuleEntry.cpp).
 set(CMAKE_C_FLAGS_INIT "-femulated-tls")
 set(CMAKE_CXX_FLAGS_INIT "-femulated-tls -isystem ${QM_GCC_DIR}/include/c++ -isystem ${QM_GCC_DIR}/include/c++/${QM_MINGW_TRIPLE} -isystem ${QM_GCC_DIR}/include/c++/backward")
+# lld would leave out the unwind tables of libstdc++'s inline and template functions (see
+# AssociateUnwindTables.py): programs link a copy of libstdc++ whose tables are tied to their
+# functions, made once per build tree, ahead of g++'s own.
+if(NOT QM_RUNTIME_DIR)
+    set(QM_RUNTIME_DIR ${CMAKE_BINARY_DIR}/runtime)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QM_RUNTIME_DIR)
+set(runtime_copy ${QM_RUNTIME_DIR}/libstdc++.a)
+set(patcher ${CMAKE_CURRENT_LIST_DIR}/AssociateUnwindTables.py)
+if(NOT EXISTS ${runtime_copy} OR ${QM_GCC_DIR}/libstdc++.a IS_NEWER_THAN ${runtime_copy}
+   OR ${patcher} IS_NEWER_THAN ${runtime_copy})
+    find_program(QM_PYTHON NAMES python3 REQUIRED)
+    find_program(QM_LLVM_RANLIB NAMES llvm-ranlib llvm-ranlib-14 REQUIRED)
+    file(MAKE_DIRECTORY ${QM_RUNTIME_DIR})
+    execute_process(COMMAND ${QM_PYTHON} ${patcher} ${QM_GCC_DIR}/libstdc++.a ${runtime_copy}.new
+                    COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND ${QM_LLVM_RANLIB} ${runtime_copy}.new COMMAND_ERROR_IS_FATAL ANY)
+    file(RENAME ${runtime_copy}.new ${runtime_copy})
+endif()
+
 # g++ of the posix thread model links the threads library itself; clang needs it named.
 foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${QM_GCC_DIR} -L${QM_GCC_DIR} -pthread")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${QM_GCC_DIR} -L${QM_RUNTIME_DIR} -L${QM_GCC_DIR} -pthread")
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${QM_MINGW_TRIPLE})
