@@ -1,4 +1,4 @@
-# Shared part of the clang toolchains (clang-mingw-i686.cmake, clang-mingw-x86_64.cmake): clang
+# What the clang toolchains (clang-mingw-i686.cmake, clang-mingw-x86_64.cmake) share: clang
 # and lld in MinGW mode, on the headers, C++ runtime and libraries of the MinGW-w64 g++ 12
 # installation (posix threads), so that the module's own code gets CodeView debug information and
 # lld writes a PDB that Windows debuggers read. The includer sets QM_MINGW_TRIPLE.
@@ -28,6 +28,11 @@ if(failed OR NOT EXISTS "${QM_GCC_LIBGCC}")
 endif()
 get_filename_component(QM_GCC_DIR ${QM_GCC_LIBGCC} DIRECTORY)
 set(CMAKE_SYSROOT /usr/${QM_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH /usr/${QM_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # libstdc++ was built by g++, which emulates thread-local variables on this target; clang would
 # use the platform's TLS and miss the runtime's copies (and the module's own
@@ -58,10 +63,4 @@ endif()
 foreach(kind EXE SHARED MODULE)
     set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${QM_GCC_DIR} -L${QM_RUNTIME_DIR} -L${QM_GCC_DIR} -pthread")
 endforeach()
-
-set(CMAKE_FIND_ROOT_PATH /usr/${QM_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
