@@ -40,7 +40,7 @@ public:
 
 private:
     // Carry nothing; kept so that the members stay as other builds of the tree lay them out.
-    void* m_pReserved1 = nullptr;
+    [[maybe_unused]] void* m_pReserved1 = nullptr;
     void* m_pReserved2 = nullptr;
 };
 

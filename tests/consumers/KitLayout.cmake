@@ -1,8 +1,9 @@
 # The kit as a host developer unpacks it, for one architecture.
-# Defined by the caller: KIT, ARCH, OBJDUMP (the MinGW toolchain's).
+# Defined by the caller: KIT, ARCH, OBJDUMP (the MinGW toolchain's), MODULE (the Pellorin.dll of
+# the build, which the host tests load); WINEPREFIX in the environment (the prefix of ARCH).
 
 foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md CHANGELOG.md docs/gui-sample.png samples/gui/GuiHost.cpp samples/gui/CMakeLists.txt samples/console/ConsoleHost.c samples/console/CMakeLists.txt
-             tools/VestabelStandIn.exe bin/${ARCH}/Pellorin.dll bin/${ARCH}/Pellorin.debug bin/${ARCH}/qmhost.exe
+             tools/VestabelStandIn.exe bin/${ARCH}/Pellorin.dll bin/${ARCH}/Pellorin.pdb bin/${ARCH}/Pellorin.debug bin/${ARCH}/qmhost.exe
              lib/${ARCH}/Pellorin.lib lib/${ARCH}/libPellorin.dll.a)
     if(NOT EXISTS ${KIT}/${file})
         message(SEND_ERROR "missing from the kit: ${file}")
@@ -22,3 +23,28 @@ endif()
 if(NOT debug MATCHES "\\.debug_info")
     message(SEND_ERROR "bin/${ARCH}/Pellorin.debug holds no debug information")
 endif()
+
+# The DLL that ships is the one every test loaded, not a copy made afterwards.
+file(SHA256 ${KIT}/bin/${ARCH}/Pellorin.dll shipped)
+file(SHA256 ${MODULE} tested)
+if(NOT shipped STREQUAL tested)
+    message(SEND_ERROR "bin/${ARCH}/Pellorin.dll is not the ${MODULE} that the tests loaded")
+endif()
+
+# The module needs only system DLLs: each one it imports is in the system folder of a fresh
+# Windows installation (of the prefix here), none of them a compiler's runtime.
+if(NOT DEFINED ENV{WINEPREFIX})
+    message(FATAL_ERROR "WINEPREFIX is not set: run through ./run test or ./run in ${ARCH}")
+endif()
+execute_process(COMMAND ${OBJDUMP} -p ${KIT}/bin/${ARCH}/Pellorin.dll OUTPUT_VARIABLE headers)
+string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+if(NOT imports)
+    message(SEND_ERROR "no imports read from bin/${ARCH}/Pellorin.dll:\n${headers}")
+endif()
+foreach(import IN LISTS imports)
+    string(REPLACE "DLL Name: " "" import "${import}")
+    string(TOLOWER "${import}" import)
+    if(NOT EXISTS $ENV{WINEPREFIX}/drive_c/windows/system32/${import})
+        message(SEND_ERROR "bin/${ARCH}/Pellorin.dll imports ${import}, which is no system DLL")
+    endif()
+endforeach()
