@@ -420,36 +420,72 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
     }
 }
 
-// qmhost log shows each call with its arguments, result and time, and why a failed one failed.
+// qmhost log shows each call with its arguments, result and time, in the order they ran, and
+// below each failed one the reason it failed, for the stand-in's failure scenarios.
 TEST(QmhostLog, ShowsEachCallWithItsResultAndReason)
 {
     ClearServiceLog();
     CStandInUpdater updater({"Result=0"});
     CTempFolder folder;
-    std::wstring list = folder.Child(L"actions.xml");
-    ASSERT_TRUE(WriteFileBytes(list, "<ActionList>\r\n<Component ID=\"a\" Action=\"u\"></ActionList>"));
+    std::wstring bad = folder.Child(L"bad.xml");
+    std::wstring good = folder.Child(L"good.xml");
+    ASSERT_TRUE(WriteFileBytes(bad, "<ActionList>\r\n<Component ID=\"a\" Action=\"u\"></ActionList>"));
+    ASSERT_TRUE(WriteFileBytes(good, "<ActionList><Component ID=\"a\" Action=\"update\"/></ActionList>"));
+    const struct
+    {
+        std::vector<std::string> scenario;
+        std::wstring list; // empty: a list call on a list of its own
+        int result;
+        std::wstring why; // empty: no reason below the call
+    } calls[] = {
+        {{"Result=0"}, L"", 0, L""},
+        {{"result=none"}, L"", 20, L"why: the updater wrote no result document: "},
+        {{"result=malformed"}, L"", 20, L"why: the result document is not well-formed"},
+        {{"result=wrongroot"}, L"", 20, L"why: the result document's root is not CheckResult: "},
+        {{"crash=1"}, L"", 20, L"why: the updater wrote no result document: "},
+        {{"finish=none"}, good, 200, L"why: the updater ended without reporting its finish: every component gets 16"},
+        {{"Result=0"}, bad, 100, L"why: the action list is not well-formed (line 2 column "},
+    };
+    std::vector<std::wstring> heads;
     {
         CPellorinModule module;
         ASSERT_TRUE(module.Loaded());
-        EXPECT_EQ(module.m_pfnGetInstalledComponentList(L"App1", folder.Child(L"ok.xml").c_str(), L"t"), 0);
-        updater.SetScenario({"result=none"});
-        EXPECT_EQ(module.m_pfnGetInstalledComponentList(L"App1", folder.Child(L"none.xml").c_str(), L"t"), 20);
-        EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr), 100);
+        for (const auto& c : calls)
+        {
+            updater.SetScenario(c.scenario);
+            std::wstring head;
+            if (c.list.empty())
+            {
+                std::wstring out = folder.Child(std::to_wstring(heads.size()) + L".xml");
+                EXPECT_EQ(module.m_pfnGetInstalledComponentList(L"App1", out.c_str(), L"t"), c.result);
+                head = L"GetInstalledComponentList(App1, " + out + L", t) = ";
+            }
+            else
+            {
+                EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", c.list.c_str(), L"plugin", nullptr), c.result);
+                head = L"UpdateComponents(App1, " + c.list + L", plugin) = ";
+            }
+            heads.push_back(head + std::to_wstring(c.result) + L"   ");
+        }
     }
     DoctorRun run = RunQmhost(L"log");
     EXPECT_EQ(run.m_nExitCode, 0u);
     const std::wstring& text = run.m_strOutput;
-    size_t ok = text.find(L"GetInstalledComponentList(App1, " + folder.Child(L"ok.xml") + L", t) = 0   ");
-    size_t none = text.find(L"GetInstalledComponentList(App1, " + folder.Child(L"none.xml") + L", t) = 20   ");
-    size_t update = text.find(L"UpdateComponents(App1, " + list + L", plugin) = 100   ");
-    ASSERT_NE(ok, std::wstring::npos) << WideToUtf8(text);
-    ASSERT_NE(none, std::wstring::npos) << WideToUtf8(text);
-    ASSERT_NE(update, std::wstring::npos) << WideToUtf8(text);
-    EXPECT_TRUE(ok < none && none < update) << "in the order they ran";
-    // Only the failed calls have a reason, right below them.
-    EXPECT_EQ(text.substr(ok, none - ok).find(L"why:"), std::wstring::npos);
-    EXPECT_NE(text.substr(none, update - none).find(L"why: the updater wrote no result document: "), std::wstring::npos);
-    EXPECT_NE(text.substr(update).find(L"why: the action list is not well-formed (line 2 column "), std::wstring::npos);
+    size_t at = 0;
+    for (size_t i = 0; i < heads.size(); ++i)
+    {
+        SCOPED_TRACE(WideToUtf8(heads[i]));
+        size_t head = text.find(heads[i], at);
+        ASSERT_NE(head, std::wstring::npos) << "each call once, in the order they ran\n" << WideToUtf8(text);
+        size_t next = i + 1 < heads.size() ? text.find(heads[i + 1], head) : text.size();
+        ASSERT_NE(next, std::wstring::npos) << WideToUtf8(text);
+        std::wstring block = text.substr(head, next - head);
+        if (calls[i].why.empty())
+            EXPECT_EQ(block.find(L"why:"), std::wstring::npos) << WideToUtf8(block);
+        else
+            EXPECT_NE(block.find(calls[i].why), std::wstring::npos) << WideToUtf8(block);
+        at = head;
+    }
     ClearServiceLog();
 }
 } // namespace
