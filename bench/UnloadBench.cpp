@@ -56,18 +56,6 @@ QMBool __stdcall Progress(int, int, const wchar_t*, unsigned, unsigned, unsigned
     return true;
 }
 
-bool WaitUntilUnloaded()
-{
-    DWORD start = ::GetTickCount();
-    while (::GetModuleHandleW(L"Pellorin.dll") != nullptr)
-    {
-        if (::GetTickCount() - start > kUnloadWaitMs)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
-}
-
 // One load, update, list call and unload; false when a call failed or the module stayed.
 bool Cycle(const std::wstring& actionListPath, const std::wstring& installedListPath)
 {
@@ -79,7 +67,7 @@ bool Cycle(const std::wstring& actionListPath, const std::wstring& installedList
               installed(kAppName, installedListPath.c_str(), L"plugin") == 0;
     if (module != nullptr)
         ::FreeLibrary(module);
-    return WaitUntilUnloaded() && ok;
+    return WaitUntilModuleLeaves(L"Pellorin.dll", kUnloadWaitMs) && ok;
 }
 
 struct QMSample

@@ -4,7 +4,7 @@
 // with the module: handles, TLS slots and memory. (qm_unload_bench prints the same figures,
 // and the commit charge, over 200 cycles.)
 
-#include "Pellorin.h"
+#include "host/PellorinModule.h"
 
 #include "support/FileUtilForTest.h"
 #include "support/ProcessResources.h"
@@ -38,38 +38,18 @@ const char kActionList[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                            "     <Component ID=\"CompB\" Action=\"add\" Path=\"b\" Version=\"2\" Result=\"\"/>\r\n"
                            "</ActionList>\r\n";
 
-bool WaitUntilUnloaded()
-{
-    DWORD start = ::GetTickCount();
-    while (::GetModuleHandleW(L"Pellorin.dll") != nullptr)
-    {
-        if (::GetTickCount() - start > kUnloadWaitMs)
-            return false;
-        ::Sleep(5);
-    }
-    return true;
-}
-
-template <class PFN>
-PFN Export(HMODULE module, const char* name)
-{
-    return reinterpret_cast<PFN>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 // One load, component update (progress window, worker thread), installed list call and unload;
 // the module must have left the process at the end. No progress callback: with one, the heap
 // of the system libraries takes tens of cycles to settle, which qm_unload_bench allows for.
 void Cycle(const std::wstring& actionList, const std::wstring& installedList)
 {
-    HMODULE module = ::LoadLibraryW(L"Pellorin.dll");
-    ASSERT_NE(module, nullptr);
-    auto update = Export<PFN_UpdateComponents>(module, "UpdateComponents");
-    auto installed = Export<PFN_GetInstalledComponentList>(module, "GetInstalledComponentList");
-    ASSERT_TRUE(update != nullptr && installed != nullptr);
-    EXPECT_EQ(update(L"App1", actionList.c_str(), L"plugin", nullptr), QM_UPDATE_DONE);
-    EXPECT_EQ(installed(L"App1", installedList.c_str(), L"plugin"), 0);
-    ::FreeLibrary(module);
-    EXPECT_TRUE(WaitUntilUnloaded()) << "the module stayed loaded";
+    {
+        CPellorinModule module;
+        ASSERT_TRUE(module.Loaded());
+        EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", actionList.c_str(), L"plugin", nullptr), QM_UPDATE_DONE);
+        EXPECT_EQ(module.m_pfnGetInstalledComponentList(L"App1", installedList.c_str(), L"plugin"), 0);
+    }
+    EXPECT_TRUE(WaitUntilModuleLeaves(L"Pellorin.dll", kUnloadWaitMs)) << "the module stayed loaded";
 }
 } // namespace
 
@@ -77,7 +57,7 @@ TEST(ModuleUnload, CyclesOnALivingThreadLeaveNoHandlesSlotsOrHeap)
 {
     // Workers of earlier tests may still hold the module while their updater lingers.
     CStandInUpdater::EndAllRuns();
-    ASSERT_TRUE(WaitUntilUnloaded());
+    ASSERT_TRUE(WaitUntilModuleLeaves(L"Pellorin.dll", kUnloadWaitMs));
     CStandInUpdater updater({"progress=1,CompA,0,100,0,0,0;1,CompA,100,100,0,0,0;4,CompA,0,0,1,1,0;5,CompB,0,0,1,1,0",
                              "finish_code=0"});
     CTempFolder folder;

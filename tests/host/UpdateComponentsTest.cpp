@@ -54,13 +54,19 @@ QMBool __stdcall HostProgress(int type, int percent, const wchar_t* id, unsigned
 }
 
 CSmallVolume* g_pVolumeToFill = nullptr;
+std::wstring g_strListToKeep;
+std::string g_strListAsRewritten;
 
-// Fills the volume of the list from inside the update, after the rewrite has taken its room.
+// Fills the volume of the list from inside the update, after the rewrite has taken its room,
+// and keeps the list as the rewrite left it.
 QMBool __stdcall FillingProgress(int type, int percent, const wchar_t* id, unsigned itemsDone, unsigned itemsTotal,
                                  unsigned long long bytesDone, unsigned long long bytesTotal)
 {
-    if (g_pVolumeToFill != nullptr)
+    if (g_pVolumeToFill != nullptr && g_strListAsRewritten.empty())
+    {
+        g_strListAsRewritten = ReadFileBytes(g_strListToKeep);
         g_pVolumeToFill->Fill();
+    }
     return HostProgress(type, percent, id, itemsDone, itemsTotal, bytesDone, bytesTotal);
 }
 
@@ -760,6 +766,8 @@ TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
             // The rewrite takes the room it needs; the volume fills while the updater runs.
             m_updater.SetScenario({"progress=4,C1,0,0,1,1,5", "record_delay_ms=300", "finish_code=0"});
             g_pVolumeToFill = &volume;
+            g_strListToKeep = m_strList;
+            g_strListAsRewritten.clear();
         }
         else
         {
@@ -770,7 +778,7 @@ TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
         DWORD took = ::GetTickCount() - start;
         g_pVolumeToFill = nullptr;
         if (c.fillDuringTheRun)
-            before = ReadFileBytes(m_strList); // as the rewrite left it
+            before = g_strListAsRewritten;
         volume.Release();
         EXPECT_EQ(ReadFileBytes(m_strList), before);
         EXPECT_EQ(before.find("ComponentType=\"plugin\"") != std::string::npos, c.fillDuringTheRun) << "rewritten";

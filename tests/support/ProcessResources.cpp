@@ -148,6 +148,18 @@ QMProcessResources ReadProcessResources()
     return resources;
 }
 
+bool WaitUntilModuleLeaves(const wchar_t* name, DWORD milliseconds)
+{
+    DWORD start = ::GetTickCount();
+    while (::GetModuleHandleW(name) != nullptr)
+    {
+        if (::GetTickCount() - start > milliseconds)
+            return false;
+        ::Sleep(5);
+    }
+    return true;
+}
+
 std::wstring DescribeHandleGrowth(const QMProcessResources& before, const QMProcessResources& after)
 {
     std::wstring text;

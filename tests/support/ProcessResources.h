@@ -26,5 +26,9 @@ struct QMProcessResources
 
 QMProcessResources ReadProcessResources();
 
+// Waits until the module of that name has left the process (its last reference freed and its
+// workers done); false when it is still loaded after the given time.
+bool WaitUntilModuleLeaves(const wchar_t* name, DWORD milliseconds);
+
 // Handles per type that "after" holds more of than "before" ("Event +3, Thread +1").
 std::wstring DescribeHandleGrowth(const QMProcessResources& before, const QMProcessResources& after);

@@ -38,7 +38,7 @@ bool IsLogTimestamp(const std::wstring& text)
     return true;
 }
 
-std::vector<std::wstring> ReadLogRecords(const std::wstring& filePath)
+std::vector<std::wstring> ReadLogRecords(const std::wstring& filePath, std::vector<std::wstring>* timestamps)
 {
     std::vector<std::wstring> records;
     std::string bytes = ReadFileBytes(filePath);
@@ -64,6 +64,8 @@ std::vector<std::wstring> ReadLogRecords(const std::wstring& filePath)
         if (comma == std::wstring::npos)
             continue;
         EXPECT_TRUE(IsLogTimestamp(line.substr(0, comma))) << "bad timestamp in a record";
+        if (timestamps != nullptr)
+            timestamps->push_back(line.substr(0, comma));
         records.push_back(line.substr(comma + 1));
     }
     return records;
@@ -85,15 +87,15 @@ std::vector<std::wstring> ArchiveNames()
     return archives;
 }
 
-std::vector<std::wstring> AllLogRecords()
+std::vector<std::wstring> AllLogRecords(std::vector<std::wstring>* timestamps)
 {
+    std::vector<std::wstring> files = ArchiveNames();
+    files.push_back(L"Tavrin_ACT_SERVICELOG_tmp.txt");
     std::vector<std::wstring> all;
-    for (const std::wstring& name : ArchiveNames())
+    for (const std::wstring& name : files)
     {
-        std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + name);
+        std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + name, timestamps);
         all.insert(all.end(), records.begin(), records.end());
     }
-    std::vector<std::wstring> current = CurrentLogRecords();
-    all.insert(all.end(), current.begin(), current.end());
     return all;
 }

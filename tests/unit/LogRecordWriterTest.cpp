@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -221,42 +222,6 @@ TEST(LogRecordWriter, RecordsOfManyThreadsAreAllKeptInEachThreadsOrder)
 }
 } // namespace
 
-namespace
-{
-struct QMLogLine
-{
-    std::wstring m_strTimestamp;
-    std::wstring m_strRecord;
-};
-
-// Every line of the log's files, archives in the order of their names, then the current file.
-std::vector<QMLogLine> ReadAllLogLines()
-{
-    std::vector<std::wstring> files = ArchiveNames();
-    files.push_back(L"Tavrin_ACT_SERVICELOG_tmp.txt");
-    std::vector<QMLogLine> lines;
-    for (const std::wstring& name : files)
-    {
-        std::string bytes = ReadFileBytes(ServiceLogFolderForTest() + L"/" + name);
-        if (bytes.empty())
-            continue;
-        EXPECT_EQ(bytes.substr(0, 3), kBom) << "no byte-order mark";
-        std::wstring text = Utf8ToWide(bytes.substr(3));
-        for (size_t start = 0, end; start < text.size(); start = end + 2)
-        {
-            end = text.find(L"\r\n", start);
-            EXPECT_NE(end, std::wstring::npos) << "a record without its line end";
-            if (end == std::wstring::npos)
-                break;
-            std::wstring line = text.substr(start, end - start);
-            size_t comma = line.find(L',');
-            lines.push_back({line.substr(0, comma), comma == std::wstring::npos ? line : line.substr(comma + 1)});
-        }
-    }
-    return lines;
-}
-} // namespace
-
 // Three processes of two threads each write at once, one thread of each archiving now and
 // then: every record lands in exactly one file, whole, each writer's records in their order,
 // and the files in the order of their names hold the records in the order of their timestamps.
@@ -282,20 +247,19 @@ TEST(LogAcrossProcesses, EveryRecordIsInOneFileWholeAndInTimeOrder)
         EXPECT_EQ(code, 0u);
     }
 
-    std::vector<QMLogLine> lines = ReadAllLogLines();
-    EXPECT_EQ(lines.size(), static_cast<size_t>(kProcesses * 2 * kRecords));
+    // A torn or glued record fails the reading: a line without its timestamp or line end.
+    std::vector<std::wstring> timestamps;
+    std::vector<std::wstring> records = AllLogRecords(&timestamps);
+    EXPECT_EQ(records.size(), static_cast<size_t>(kProcesses * 2 * kRecords));
+    EXPECT_TRUE(std::is_sorted(timestamps.begin(), timestamps.end())) << "out of time order";
     std::map<std::wstring, int> next;
-    std::wstring previous;
-    for (const QMLogLine& line : lines)
+    for (const std::wstring& record : records)
     {
-        ASSERT_TRUE(IsLogTimestamp(line.m_strTimestamp)) << "torn: " << WideToUtf8(line.m_strTimestamp);
-        EXPECT_LE(previous, line.m_strTimestamp) << "out of time order";
-        previous = line.m_strTimestamp;
         const std::wstring prefix = L"PL,CATCH_MSG,";
-        ASSERT_EQ(line.m_strRecord.compare(0, prefix.size(), prefix), 0) << WideToUtf8(line.m_strRecord);
-        std::wstring fields = line.m_strRecord.substr(prefix.size());
+        ASSERT_EQ(record.compare(0, prefix.size(), prefix), 0) << WideToUtf8(record);
+        std::wstring fields = record.substr(prefix.size());
         size_t comma = fields.find(L',');
-        ASSERT_NE(comma, std::wstring::npos) << WideToUtf8(line.m_strRecord);
+        ASSERT_NE(comma, std::wstring::npos) << WideToUtf8(record);
         EXPECT_EQ(std::stoi(fields.substr(comma + 1)), next[fields.substr(0, comma)]++) << WideToUtf8(fields);
     }
     EXPECT_EQ(next.size(), static_cast<size_t>(kProcesses * 2));

@@ -9,13 +9,7 @@ file(MAKE_DIRECTORY ${WORK})
 file(COPY ${KIT}/include/Pellorin.h ${KIT}/lib/${ARCH}/Pellorin.lib ${KIT}/bin/${ARCH}/Pellorin.dll
           ${KIT}/tools/VestabelStandIn.exe ${SOURCE_DIR}/MsvcHost.c DESTINATION ${WORK})
 
-function(step)
-    execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE failed)
-    if(failed)
-        string(REPLACE ";" " " command "${ARGN}")
-        message(FATAL_ERROR "failed (${failed}): ${command}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../Step.cmake)
 
 # The system DLLs' import libraries, made the way Pellorin.lib is. The definitions carry the
 # 32-bit __stdcall decorations; x64 has none.

@@ -7,13 +7,7 @@
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
 
-function(step)
-    execute_process(COMMAND ${ARGN} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE failed)
-    if(failed)
-        string(REPLACE ";" " " command "${ARGN}")
-        message(FATAL_ERROR "failed (${failed}): ${command}")
-    endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../Step.cmake)
 
 if(SAMPLE STREQUAL "gui")
     set(program PellorinGuiSample)

@@ -5,7 +5,11 @@
 //
 //   qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <work folder> [<picture.bmp>]
 //
-// The updater registration is borrowed for the run and put back. Exit code 0 when all is well.
+// The stand-in is registered for the run and the registration removed at its end, as the tests
+// do. Exit code 0 when all is well.
+
+#include "support/FileUtilForTest.h"
+#include "support/RegistryForTest.h"
 
 #include <windows.h>
 #include <commctrl.h>
@@ -16,9 +20,6 @@
 
 namespace
 {
-const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
-const wchar_t kUpdaterValue[] = L"Vestabel exe path";
-
 const char kActionList[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                            "<ActionList ParentAppName=\"SampleApp\" ComponentType=\"plugin\">\r\n"
                            "     <Component ID=\"Editor\" Action=\"update\" Path=\"plugins/editor\" Version=\"2.1\"/>\r\n"
@@ -33,32 +34,6 @@ void Check(bool ok, const char* what)
     g_failures += ok ? 0 : 1;
 }
 
-bool WriteText(const std::wstring& path, const std::string& text)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD written = 0;
-    BOOL ok = ::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    ::CloseHandle(file);
-    return ok && written == text.size();
-}
-
-std::string ReadText(const std::wstring& path)
-{
-    std::string text;
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char block[4096];
-    DWORD read = 0;
-    while (::ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0)
-        text.append(block, read);
-    ::CloseHandle(file);
-    return text;
-}
-
 std::vector<std::string> Results(const std::string& list)
 {
     std::vector<std::string> results;
@@ -66,45 +41,6 @@ std::vector<std::string> Results(const std::string& list)
         results.push_back(list.substr(at + 8, list.find('"', at + 8) - at - 8));
     return results;
 }
-
-// The updater registration as it was, put back when the driver ends.
-class CBorrowedRegistration
-{
-public:
-    explicit CBorrowedRegistration(const std::wstring& updater)
-    {
-        HKEY key = nullptr;
-        if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, 0,
-                              KEY_QUERY_VALUE | KEY_SET_VALUE | KEY_WOW64_32KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
-            return;
-        wchar_t previous[1024] = {};
-        DWORD size = sizeof(previous) - sizeof(wchar_t);
-        m_bHad = ::RegQueryValueExW(key, kUpdaterValue, nullptr, nullptr, reinterpret_cast<BYTE*>(previous), &size) ==
-                 ERROR_SUCCESS;
-        m_strPrevious = previous;
-        m_bSet = ::RegSetValueExW(key, kUpdaterValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(updater.c_str()),
-                                  static_cast<DWORD>((updater.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-        ::RegCloseKey(key);
-    }
-    ~CBorrowedRegistration()
-    {
-        HKEY key = nullptr;
-        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-            return;
-        if (m_bHad)
-            ::RegSetValueExW(key, kUpdaterValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(m_strPrevious.c_str()),
-                             static_cast<DWORD>((m_strPrevious.size() + 1) * sizeof(wchar_t)));
-        else
-            ::RegDeleteValueW(key, kUpdaterValue);
-        ::RegCloseKey(key);
-    }
-    bool Set() const { return m_bSet; }
-
-private:
-    std::wstring m_strPrevious;
-    bool m_bHad = false;
-    bool m_bSet = false;
-};
 
 template <class Condition>
 bool WaitFor(Condition condition, DWORD milliseconds)
@@ -160,7 +96,7 @@ bool SavePicture(HWND window, const std::wstring& path)
     ::DeleteObject(bitmap);
     ::DeleteDC(memory);
     ::ReleaseDC(nullptr, screen);
-    return printed && WriteText(path, bytes);
+    return printed && WriteFileBytes(path, bytes);
 }
 
 HANDLE StartSample(const std::wstring& exe, const std::wstring& list)
@@ -214,7 +150,7 @@ void DriveGui(const std::wstring& exe, const std::wstring& list, const std::wstr
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     Check(Finish(process, 30000) == 0, "it closes with exit code 0");
     // The stand-in honours the cancel with its cancel code, which every component gets.
-    Check(Results(ReadText(list)) == std::vector<std::string>{"2", "2"}, "the list holds the cancelled results");
+    Check(Results(ReadFileBytes(list)) == std::vector<std::string>{"2", "2"}, "the list holds the cancelled results");
 }
 
 void DriveConsole(const std::wstring& exe, const std::wstring& list)
@@ -224,7 +160,7 @@ void DriveConsole(const std::wstring& exe, const std::wstring& list)
     if (process == nullptr)
         return;
     Check(Finish(process, 60000) == 0, "it ends with exit code 0");
-    Check(Results(ReadText(list)) == std::vector<std::string>{"0", "0"}, "the list holds the results");
+    Check(Results(ReadFileBytes(list)) == std::vector<std::string>{"0", "0"}, "the list holds the results");
 }
 } // namespace
 
@@ -242,14 +178,14 @@ int wmain(int argc, wchar_t** argv)
     std::string records;
     for (int i = 0; i <= 40; ++i)
         records += (i ? ";" : "") + std::string(i % 2 ? "1,Editor," : "1,Spelling,") + std::to_string(i * 25) + ",1000,0,0,0";
-    Check(WriteText(list, kActionList) &&
-              WriteText(scenario, "progress=" + records + "\nrecord_delay_ms=" + (gui ? "250" : "5") +
+    Check(WriteFileBytes(list, kActionList) &&
+              WriteFileBytes(scenario, "progress=" + records + "\nrecord_delay_ms=" + (gui ? "250" : "5") +
                                       "\nfinish_code=0\ncancel_finish_code=2\n"),
           "the action list and the scenario are written");
     ::SetEnvironmentVariableW(L"QM_STANDIN_SCENARIO", scenario.c_str());
     {
-        CBorrowedRegistration registration(updater);
-        Check(registration.Set(), "the stand-in is registered for the run");
+        CVestabelRegistration registration;
+        Check(registration.SetPath(updater), "the stand-in is registered for the run");
         if (gui)
             DriveGui(exe, list, argc > 5 ? argv[5] : L"");
         else
