@@ -63,11 +63,12 @@ bool PrepareLaunchCheck(CDisabledHostWindows& hostWindows, QMCallContext& contex
         return true;
     }
     context.m_hProgressWnd = CreateProgressWindow(progress);
+    DWORD windowError = ::GetLastError();
     if (!TakeBusyMutex(context))
         busy = true;
     if (context.m_hProgressWnd != nullptr)
         return true;
-    WriteReasonRecord(kLogNameLaunchCheck, L"the progress window could not be created", ::GetLastError());
+    WriteReasonRecord(kLogNameLaunchCheck, L"the progress window could not be created", windowError);
     hostWindows.Restore();
     return false;
 }

@@ -1,10 +1,10 @@
 // What a load, call and unload of the module leaves behind in the host. Each cycle loads
 // Pellorin.dll, makes a component update with progress records (progress window, worker
-// thread, queued log records) and an installed-list call against the stand-in updater, frees
-// the module and waits until it has really left the process. All on this one thread, which
-// lives on, as a host's main thread does. After a few cycles that set up what stays for the
-// process (COM, the XML library, the loader's own tables), handles, thread-local storage slots,
-// the heap in use and the commit charge must stay flat.
+// thread, logged records) and an installed-list call against the stand-in updater, frees the
+// module and waits until it has really left the process. All on this one thread, which lives
+// on, as a host's main thread does. After a few cycles that set up what stays for the process
+// (COM, the XML library, the loader's own tables), handles, thread-local storage slots, the
+// heap in use and the commit charge must stay flat.
 // Prints the readings, the figures per 100 cycles and the median cycle; exits with 1 when a
 // target is missed. Optional argument: the number of measured cycles (default 200).
 
@@ -46,7 +46,7 @@ const char kActionList[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
                            "     <Component ID=\"C2\" Action=\"add\" Path=\"b\" Version=\"2\" Result=\"\"/>\r\n"
                            "</ActionList>\r\n";
 
-// Download records are queued for the log's writer thread; the others are logged directly.
+// Download records at new tens of percent and every other record are logged.
 const char kScenario[] = "progress=1,C1,0,100,0,0,0;1,C1,100,100,0,0,0;4,C1,0,0,1,1,0;5,C2,0,0,1,1,0\n"
                          "finish_code=0\n"
                          "list=<ComponentList/>\n";

@@ -82,26 +82,32 @@ bool RollBackToLastWholeLine(const std::wstring& platformPath)
         return false;
     if (EndsWithWholeLine(file.Get(), size.QuadPart))
         return true;
-    DWORD tail = size.QuadPart < kTailBytes ? static_cast<DWORD>(size.QuadPart) : kTailBytes;
-    std::vector<char> bytes(tail);
-    LARGE_INTEGER start = {};
-    start.QuadPart = size.QuadPart - tail;
-    DWORD read = 0;
-    if (!::SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) ||
-        !::ReadFile(file.Get(), bytes.data(), tail, &read, nullptr) || read != tail)
-        return false;
-    LARGE_INTEGER end = start;
-    for (DWORD i = tail; i >= 2; --i)
+    // Back from the end, block by block (a record may be longer than one), to the last CR LF;
+    // each block overlaps the next by one byte so that a pair across their border is seen.
+    std::vector<char> bytes(kTailBytes);
+    LARGE_INTEGER end = {};
+    for (LONGLONG blockEnd = size.QuadPart; blockEnd >= 2 && end.QuadPart == 0;)
     {
-        if (bytes[i - 2] == '\r' && bytes[i - 1] == '\n')
+        DWORD length = blockEnd < kTailBytes ? static_cast<DWORD>(blockEnd) : kTailBytes;
+        LARGE_INTEGER start = {};
+        start.QuadPart = blockEnd - length;
+        DWORD read = 0;
+        if (!::SetFilePointerEx(file.Get(), start, nullptr, FILE_BEGIN) ||
+            !::ReadFile(file.Get(), bytes.data(), length, &read, nullptr) || read != length)
+            return false;
+        for (DWORD i = length; i >= 2; --i)
         {
-            end.QuadPart = start.QuadPart + i;
-            break;
+            if (bytes[i - 2] == '\r' && bytes[i - 1] == '\n')
+            {
+                end.QuadPart = start.QuadPart + i;
+                break;
+            }
         }
+        blockEnd = start.QuadPart + 1;
+        if (start.QuadPart == 0)
+            break;
     }
-    // No whole line within reach: in a log of short records that means none at all.
-    if (end.QuadPart == start.QuadPart && start.QuadPart != 0)
-        end.QuadPart = 0;
+    // No whole line at all: nothing of the file is a record.
     return ::SetFilePointerEx(file.Get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.Get());
 }
 

@@ -39,15 +39,16 @@ DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, b
     // One write of the whole text, so that a failure leaves nothing behind to look at.
     DWORD written = 0;
     SaveStep();
-    bool whole = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                 written == bytes.size();
+    DWORD error = ERROR_SUCCESS;
+    if (!::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+        error = ::GetLastError();
+    else if (written != bytes.size())
+        error = ERROR_DISK_FULL; // a short write without an error: what a full disk gives on some file systems
     SaveStep();
-    if (whole && (!flush || ::FlushFileBuffers(file.Get())))
-        return ERROR_SUCCESS;
-    DWORD error = ::GetLastError();
-    // A short write without an error is what a full disk gives on some file systems.
+    if (error == ERROR_SUCCESS && flush && !::FlushFileBuffers(file.Get()))
+        error = ::GetLastError();
     if (error == ERROR_SUCCESS)
-        error = ERROR_DISK_FULL;
+        return ERROR_SUCCESS;
     DeleteOpenFile(file);
     return error;
 }

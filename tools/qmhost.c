@@ -188,21 +188,42 @@ static QMBool QM_STDCALL ShowProgress(int type, int percent, const wchar_t* comp
 static const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
 static const wchar_t kUpdaterValue[] = L"Vestabel exe path";
 
-/* The registered updater path; 0 when none is registered. */
-static int ReadRegistration(wchar_t* path, DWORD capacity)
+/* A registry value as it was found: its bytes and type, to be put back exactly. The bytes are
+   followed by at least one zero character, so that a string value can be shown. */
+typedef struct
 {
-    DWORD size = capacity * sizeof(wchar_t);
-    DWORD type = 0;
+    BYTE data[MAX_PATH * 8];
+    DWORD size;
+    DWORD type;
+} SavedValue;
+
+/* 1: the registration was read; 0: there is none; -1: there is one that cannot be read whole. */
+static int SaveRegistration(SavedValue* saved)
+{
     HKEY key;
     LONG rc;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
-        return 0;
-    rc = RegQueryValueExW(key, kUpdaterValue, NULL, &type, (BYTE*)path, &size);
+    memset(saved, 0, sizeof(*saved));
+    saved->size = sizeof(saved->data) - sizeof(wchar_t);
+    rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key);
+    if (rc != ERROR_SUCCESS)
+        return rc == ERROR_FILE_NOT_FOUND ? 0 : -1;
+    rc = RegQueryValueExW(key, kUpdaterValue, NULL, &saved->type, saved->data, &saved->size);
     RegCloseKey(key);
-    if (rc != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t))
-        return 0;
-    path[size / sizeof(wchar_t) - 1] = L'\0';
+    if (rc != ERROR_SUCCESS)
+        return rc == ERROR_FILE_NOT_FOUND ? 0 : -1;
     return 1;
+}
+
+static LONG WriteSavedRegistration(const SavedValue* saved)
+{
+    HKEY key;
+    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key,
+                              NULL);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    rc = RegSetValueExW(key, kUpdaterValue, 0, saved->type, saved->data, saved->size);
+    RegCloseKey(key);
+    return rc;
 }
 
 static LONG WriteRegistration(const wchar_t* path)
@@ -276,20 +297,26 @@ static int UnregisterUpdater(void)
 }
 
 /* The registration the demo found, put back when it ends however it ends. */
-static wchar_t g_demoPrevious[MAX_PATH * 2];
+static SavedValue g_demoPrevious;
 static int g_demoHadPrevious;
 static volatile LONG g_demoRestorePending;
+
+static const wchar_t* SavedText(const SavedValue* saved)
+{
+    return saved->type == REG_SZ || saved->type == REG_EXPAND_SZ ? (const wchar_t*)saved->data
+                                                                  : L"(a value that is not a string)";
+}
 
 static void RestoreRegistration(void)
 {
     LONG rc;
     if (InterlockedExchange(&g_demoRestorePending, 0) == 0)
         return;
-    rc = g_demoHadPrevious ? WriteRegistration(g_demoPrevious) : RemoveRegistration();
+    rc = g_demoHadPrevious ? WriteSavedRegistration(&g_demoPrevious) : RemoveRegistration();
     if (rc != ERROR_SUCCESS)
         QMPrintError(L"\nqmhost: could not put the updater registration back (error %ld)\n", rc);
     else if (g_demoHadPrevious)
-        QMPrint(L"\ndemo: the updater registration is back to %ls\n", g_demoPrevious);
+        QMPrint(L"\ndemo: the updater registration is back to %ls\n", SavedText(&g_demoPrevious));
     else
         QMPrint(L"\ndemo: the updater registration is removed again (there was none)\n");
 }
@@ -426,7 +453,13 @@ static int RunDemo(const Exports* e)
     int result;
     if (!FindStandIn(updater, MAX_PATH))
         return 1;
-    g_demoHadPrevious = ReadRegistration(g_demoPrevious, MAX_PATH * 2);
+    g_demoHadPrevious = SaveRegistration(&g_demoPrevious);
+    if (g_demoHadPrevious < 0)
+    {
+        QMPrintError(L"qmhost: the updater registration cannot be read, so the demo could not put it back; "
+                     L"it leaves it alone and does not run\n");
+        return 1;
+    }
     rc = WriteRegistration(updater);
     if (rc != ERROR_SUCCESS)
     {
@@ -437,7 +470,7 @@ static int RunDemo(const Exports* e)
     SetConsoleCtrlHandler(DemoInterrupted, TRUE);
     if (g_demoHadPrevious)
         QMPrint(L"demo: the updater registration points at the stand-in %ls until the demo ends (it was %ls)\n\n",
-                updater, g_demoPrevious);
+                updater, SavedText(&g_demoPrevious));
     else
         QMPrint(L"demo: the stand-in %ls is registered as the updater until the demo ends (none was)\n\n", updater);
 

@@ -118,16 +118,22 @@ HWND CreateProgressWindow(QMProgressContext& context)
 
     // Without the slot no WM_NCCREATE could be told from a foreign one: no window.
     HWND window = nullptr;
-    if (g_creatingContext.Set(&context))
+    DWORD error = ERROR_SUCCESS;
+    if (!g_creatingContext.Set(&context))
+        error = ::GetLastError();
+    else
     {
         window = ::CreateWindowExW(WS_EX_TOOLWINDOW, kProgressWindowClass, L"", WS_DISABLED,
                                    ::GetSystemMetrics(SM_CXFULLSCREEN) / 2, ::GetSystemMetrics(SM_CYFULLSCREEN) / 2,
                                    CW_USEDEFAULT, CW_USEDEFAULT, HWND_MESSAGE, nullptr, module, &context);
+        error = ::GetLastError();
         g_creatingContext.Set(nullptr);
     }
     if (window == nullptr)
     {
         ::UnregisterClassW(kProgressWindowClass, module);
+        // The caller reports why the window was not made, not what the unregistering said.
+        ::SetLastError(error);
         return nullptr;
     }
     context.m_hProgressWnd = window;

@@ -378,6 +378,42 @@ TEST(QmhostOutput, PathsOutsideTheCodePageComeOutWhole)
 
 namespace
 {
+// The demo puts the registration it found back as it was, type and all, and leaves one it
+// cannot read whole alone rather than lose it.
+TEST(QmhostDemo, PutsTheRegistrationBackAsItWasOrLeavesItAlone)
+{
+    CStandInUpdater updater;
+    const struct
+    {
+        const char* label;
+        std::wstring value;
+        DWORD type;
+        DWORD exitCode;
+    } cases[] = {
+        {"a path to expand", L"%ProgramFiles%\\Service\\updater.exe", REG_EXPAND_SZ, 0},
+        {"longer than the demo reads", L"C:\\" + std::wstring(1500, L'p') + L".exe", REG_SZ, 1},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        CVestabelRegistration registration;
+        ASSERT_TRUE(registration.SetRaw(c.value.c_str(), DWORD((c.value.size() + 1) * sizeof(wchar_t)), c.type));
+        DoctorRun run = RunQmhost(L"demo");
+        EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
+        std::vector<wchar_t> after(4096);
+        DWORD size = DWORD(after.size() * sizeof(wchar_t)), type = 0;
+        HKEY key = nullptr;
+        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
+                                  KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key),
+                  ERROR_SUCCESS);
+        LONG read = ::RegQueryValueExW(key, L"Vestabel exe path", nullptr, &type, reinterpret_cast<BYTE*>(after.data()), &size);
+        ::RegCloseKey(key);
+        ASSERT_EQ(read, ERROR_SUCCESS);
+        EXPECT_EQ(type, c.type);
+        EXPECT_EQ(std::wstring(after.data()), c.value);
+    }
+}
+
 // The doctor reads a list as UpdateComponents does: the same verdict, the same reason.
 TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
 {

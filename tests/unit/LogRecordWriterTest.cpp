@@ -281,6 +281,7 @@ TEST(LogRecordWriter, RollBackTakesBackWhatFollowsTheLastWholeLine)
         {"whole", whole, whole},
         {"a head after the last line", whole + "2026,PL,C", whole},
         {"a head ending in a line feed of its message", whole + "2026,PL,\"a\n", whole},
+        {"a head longer than the block read at a time", whole + "2026,PL," + std::string(200000, 'x'), whole},
         {"nothing whole", std::string(kBom) + "2026,P", ""},
         {"empty", "", ""},
     };
