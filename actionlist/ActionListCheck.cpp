@@ -47,19 +47,20 @@ QMActionListCheck CheckActionList(const std::wstring& path)
         check.m_nSystemError = problem.m_nSystemError;
         return check;
     }
-    const std::wstring* rootName = document->m_pRoot->GetNameString();
-    if (rootName == nullptr || *rootName != L"ActionList")
+    int verdict = CQMActionListXML::CheckRoot(*document);
+    if (verdict == QM_ACTIONLIST_WRONG_ROOT)
     {
+        const std::wstring* rootName = document->m_pRoot->GetNameString();
         check.m_strReason = L"the action list's root is " + (rootName != nullptr ? *rootName : std::wstring()) +
                             L" instead of ActionList";
         return check;
     }
-    size_t elements = CountChildElements(document->m_pRoot);
-    if (document->m_pRoot->GetChildCount() == 0)
+    if (verdict != QM_ACTIONLIST_LOADED)
     {
         check.m_strReason = L"the action list names no component";
         return check;
     }
+    size_t elements = CountChildElements(document->m_pRoot);
     CQMActionListXML model;
     model.ParseComponents(document->m_pRoot);
     check.m_bAccepted = true;

@@ -22,12 +22,19 @@ constexpr DWORD kSaveRetryMs = 100;
 int RewriteActionList(const std::wstring& path, const std::wstring& componentType)
 {
     CQMActionListXML model;
-    // A list the model cannot read (CDATA, an entity, another root, one bad byte) is still the
-    // host's: writing the model back would replace it with an empty list.
-    if (model.Load(path) != QM_ACTIONLIST_LOADED && ::PathFileExistsW(path.c_str()))
-        return QM_REWRITE_KEPT;
+    bool created = false;
+    if (model.Load(path) != QM_ACTIONLIST_LOADED)
+    {
+        // A list the model cannot read (CDATA, an entity, another root, one bad byte) is still
+        // the host's: writing the model back would replace it with an empty list.
+        if (::PathFileExistsW(path.c_str()))
+            return QM_REWRITE_KEPT;
+        created = true;
+    }
     model.m_strComponentType = componentType;
-    return SaveActionListRetrying(model, path) ? QM_REWRITE_SAVED : QM_REWRITE_NOT_WRITTEN;
+    if (!SaveActionListRetrying(model, path))
+        return QM_REWRITE_NOT_WRITTEN;
+    return created ? QM_REWRITE_CREATED : QM_REWRITE_SAVED;
 }
 
 bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& path)

@@ -9,9 +9,10 @@
 // Outcomes of the rewrite before the run.
 enum : int
 {
-    QM_REWRITE_SAVED = 0,       // written with the component type (an empty list when there was none)
+    QM_REWRITE_SAVED = 0,       // written with the component type
     QM_REWRITE_KEPT = 1,        // the file exists but cannot be loaded: left byte for byte
     QM_REWRITE_NOT_WRITTEN = 2, // loaded, but the file could not be written
+    QM_REWRITE_CREATED = 3,     // there was none: an empty list with the component type was written
 };
 
 // Loads the list at path, sets its component type and writes it back. A missing list

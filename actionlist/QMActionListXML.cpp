@@ -48,28 +48,35 @@ void AddAttribute(CXMLElement& element, const wchar_t* name, const std::wstring&
 
 int CQMActionListXML::Load(const std::wstring& path)
 {
-    return ValueOrFailure<int>(QM_ACTIONLIST_UNREADABLE, [&] {
+    return ValueOrFailure<int>(QM_ACTIONLIST_UNREADABLE, [&]() -> int {
         CXMLParser* parser = GetXMLParser();
         std::unique_ptr<CXMLDocument> document(parser != nullptr ? parser->LoadFile(path.c_str()) : nullptr);
         if (!document)
             return QM_ACTIONLIST_UNREADABLE;
-        const CXMLElement* root = dynamic_cast<const CXMLElement*>(document->m_pRoot);
-        const std::wstring* rootName = root != nullptr ? root->GetNameString() : nullptr;
-        if (rootName == nullptr || *rootName != kRootName)
-            return QM_ACTIONLIST_WRONG_ROOT;
-        if (root->GetChildCount() == 0)
-            return QM_ACTIONLIST_UNREADABLE;
+        int verdict = CheckRoot(*document);
+        if (verdict != QM_ACTIONLIST_LOADED)
+            return verdict;
+        const CXMLElement& root = static_cast<const CXMLElement&>(*document->m_pRoot);
 
         // Everything that can fail comes before the model changes.
         std::wstring parentAppName = m_strParentAppName;
         std::wstring componentType = m_strComponentType;
-        CopyAttributeIfPresent(*root, kParentAppName, parentAppName);
-        CopyAttributeIfPresent(*root, kComponentType, componentType);
+        CopyAttributeIfPresent(root, kParentAppName, parentAppName);
+        CopyAttributeIfPresent(root, kComponentType, componentType);
         ParseComponents(document->m_pRoot);
         m_strParentAppName.swap(parentAppName);
         m_strComponentType.swap(componentType);
         return QM_ACTIONLIST_LOADED;
     });
+}
+
+int CQMActionListXML::CheckRoot(const CXMLDocument& document)
+{
+    const CXMLElement* root = dynamic_cast<const CXMLElement*>(document.m_pRoot);
+    const std::wstring* rootName = root != nullptr ? root->GetNameString() : nullptr;
+    if (rootName == nullptr || *rootName != kRootName)
+        return QM_ACTIONLIST_WRONG_ROOT;
+    return root->GetChildCount() == 0 ? QM_ACTIONLIST_UNREADABLE : QM_ACTIONLIST_LOADED;
 }
 
 void CQMActionListXML::ParseComponents(CXMLNode* root)

@@ -45,6 +45,9 @@ public:
 
     // One of the load results; on anything but QM_ACTIONLIST_LOADED the model is unchanged.
     int Load(const std::wstring& path);
+    // What Load makes of a document that loaded: QM_ACTIONLIST_LOADED, QM_ACTIONLIST_WRONG_ROOT,
+    // or QM_ACTIONLIST_UNREADABLE for a root without children.
+    static int CheckRoot(const CXMLDocument& document);
     // Replaces the components with the child elements of root that have a non-empty "ID" and
     // "Action", whatever their names. Throws std::bad_alloc, leaving the model unchanged.
     void ParseComponents(CXMLNode* root);

@@ -1,6 +1,7 @@
 #include "api/ActionListClaim.h"
 
 #include "sys/PathUtil.h"
+#include "sys/SlimLock.h"
 
 #include <windows.h>
 
@@ -9,7 +10,7 @@
 
 namespace
 {
-SRWLOCK g_claimsLock = SRWLOCK_INIT;
+CQMSlimLock g_claimsLock;
 std::vector<std::wstring> g_claims;
 
 // One spelling per file: full, "\" separators, the file system's case-insensitive comparison.
@@ -25,28 +26,18 @@ std::wstring ClaimKey(const std::wstring& path)
 
 CQMActionListClaim::CQMActionListClaim(const std::wstring& path) : m_strKey(ClaimKey(path))
 {
-    ::AcquireSRWLockExclusive(&g_claimsLock);
+    CQMSlimLockGuard lock(g_claimsLock);
     if (std::find(g_claims.begin(), g_claims.end(), m_strKey) == g_claims.end())
     {
-        try
-        {
-            g_claims.push_back(m_strKey);
-            m_bClaimed = true;
-        }
-        catch (...)
-        {
-            ::ReleaseSRWLockExclusive(&g_claimsLock);
-            throw;
-        }
+        g_claims.push_back(m_strKey);
+        m_bClaimed = true;
     }
-    ::ReleaseSRWLockExclusive(&g_claimsLock);
 }
 
 CQMActionListClaim::~CQMActionListClaim()
 {
     if (!m_bClaimed)
         return;
-    ::AcquireSRWLockExclusive(&g_claimsLock);
+    CQMSlimLockGuard lock(g_claimsLock);
     g_claims.erase(std::find(g_claims.begin(), g_claims.end(), m_strKey));
-    ::ReleaseSRWLockExclusive(&g_claimsLock);
 }

@@ -4,16 +4,9 @@
 
 #include "api/Pellorin.h"
 #include "log/LogFolderScope.h"
+#include "log/ServiceLogNames.h"
 
 #include <string>
-
-// Log names written in the records; GetLatestComponentList is recorded under its historic name.
-constexpr const wchar_t* kLogNameLaunchCheck = L"LaunchCheck";
-constexpr const wchar_t* kLogNameIsSupportQuelmar = L"IsSupportQuelmar";
-constexpr const wchar_t* kLogNameUpdateComponents = L"UpdateComponents";
-constexpr const wchar_t* kLogNameGetInstalledComponentList = L"GetInstalledComponentList";
-constexpr const wchar_t* kLogNameGetLatestComponentList = L"GetLastComponentList";
-constexpr const wchar_t* kLogNameSupportComponentsManagement = L"SupportComponentsManagement";
 
 // A host string copied on entry; null is taken as empty.
 std::wstring CopyHostString(const wchar_t* text);

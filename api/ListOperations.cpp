@@ -61,7 +61,7 @@ int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const
     // the two would load the XML library twice per call. Balanced when the call ends.
     CQMComInit com = InitializeComForThread();
     std::wstring requestPath = writeRequest(hostListPath);
-    if (!RunVestabel({requestPath, switchName}))
+    if (!RunVestabel(logName, {requestPath, switchName}))
         return QM_LIST_NOT_SUPPORTED;
 
     WriteServiceLog(kServiceLogSource, L"CATCH_XML", logName);

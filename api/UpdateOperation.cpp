@@ -40,9 +40,9 @@ bool MarkAllBusy(const std::wstring& path)
 }
 
 // The list as the call found it, refused: its reason record.
-void ExplainRefusedList(const std::wstring& path, bool existed = true)
+void ExplainRefusedList(const std::wstring& path, bool created = false)
 {
-    if (!existed)
+    if (created)
     {
         WriteReasonRecord(kLogNameUpdateComponents,
                           L"the action list does not exist: an empty list with the component type was written: " + path);
@@ -53,7 +53,7 @@ void ExplainRefusedList(const std::wstring& path, bool existed = true)
         WriteReasonRecord(kLogNameUpdateComponents, check.m_strReason + L": " + path, check.m_nSystemError);
 }
 
-bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context, bool listExisted)
+bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context, bool listCreated)
 {
     busy = false;
     if (IsInstanceBusy())
@@ -65,7 +65,7 @@ bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallConte
     auto callback = reinterpret_cast<QMHostProgressFn>(reinterpret_cast<void*>(context.m_pfnProgress));
     if (!PrepareProgressContext(context.m_strActionListPath, progress, callback))
     {
-        ExplainRefusedList(context.m_strActionListPath, listExisted);
+        ExplainRefusedList(context.m_strActionListPath, listCreated);
         return false;
     }
     context.m_hProgressWnd = CreateProgressWindow(progress);
@@ -103,17 +103,16 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     }
     // One apartment for every load and save of the action list during this call.
     CQMComInit com = InitializeComForThread();
-    bool listExisted = ::GetFileAttributesW(ToPlatformPath(context.m_strActionListPath).c_str()) != INVALID_FILE_ATTRIBUTES;
     int rewrite = RewriteActionList(context.m_strActionListPath, componentType);
     if (rewrite == QM_REWRITE_KEPT)
         ExplainRefusedList(context.m_strActionListPath);
-    if (rewrite != QM_REWRITE_SAVED)
+    if (rewrite != QM_REWRITE_SAVED && rewrite != QM_REWRITE_CREATED)
         return QM_UPDATE_NOT_SUPPORTED;
     WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
 
     QMProgressContext progress;
     bool busy = false;
-    if (!PrepareComponentUpdate(progress, busy, context, listExisted))
+    if (!PrepareComponentUpdate(progress, busy, context, rewrite == QM_REWRITE_CREATED))
     {
         CloseProgressWindow(progress);
         return QM_UPDATE_NOT_SUPPORTED;

@@ -106,16 +106,6 @@ std::string ReadBytes(const std::wstring& path)
     return bytes;
 }
 
-std::wstring FromUtf8(const std::string& text)
-{
-    if (text.empty())
-        return std::wstring();
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-    return wide;
-}
-
 int DeleteMatching(const std::wstring& folder, const std::wstring& pattern)
 {
     WIN32_FIND_DATAW found = {};

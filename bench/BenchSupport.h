@@ -2,6 +2,8 @@
 // Helpers shared by the benchmark programs: clocks and medians, files, and the updater
 // registration that the module looks for.
 
+#include "sys/Utf8Text.h"
+
 #include <windows.h>
 
 #include <functional>
@@ -18,7 +20,6 @@ std::wstring ExeFolder();
 std::wstring Backslashed(std::wstring path);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
-std::wstring FromUtf8(const std::string& text);
 // Deletes the files matching pattern in folder (both "\\" form); returns how many went.
 int DeleteMatching(const std::wstring& folder, const std::wstring& pattern);
 

@@ -66,7 +66,7 @@ std::wstring CreateLaunchCheckRequest(const std::wstring& appName)
 {
     QMRequestInfo info;
     info.m_strAppName = appName;
-    return WriteRequest(info, appName, L"LaunchCheck");
+    return WriteRequest(info, appName, kLogNameLaunchCheck);
 }
 
 std::wstring CreateUpdateComponentsRequest(const std::wstring& actionListPath, const std::wstring& appName)
@@ -74,7 +74,7 @@ std::wstring CreateUpdateComponentsRequest(const std::wstring& actionListPath, c
     QMRequestInfo info;
     info.m_strAppName = appName;
     info.m_strActionListXMLPath = actionListPath;
-    return WriteRequest(info, appName, L"UpdateComponents");
+    return WriteRequest(info, appName, kLogNameUpdateComponents);
 }
 
 std::wstring CreateInstalledListRequest(const std::wstring& appName, const std::wstring& listPath,
@@ -84,7 +84,7 @@ std::wstring CreateInstalledListRequest(const std::wstring& appName, const std::
     info.m_strAppName = appName;
     info.m_strInstalledComponentListXMLPath = listPath;
     info.m_strComponentType = componentType;
-    return WriteRequest(info, appName, L"GetInstalledComponentList");
+    return WriteRequest(info, appName, kLogNameGetInstalledComponentList);
 }
 
 std::wstring CreateLatestListRequest(const std::wstring& listPath, const std::wstring& componentType,
@@ -94,5 +94,5 @@ std::wstring CreateLatestListRequest(const std::wstring& listPath, const std::ws
     info.m_strComponentType = componentType;
     info.m_strLatestComponentListXMLPath = listPath;
     info.m_strVersion = version;
-    return WriteRequest(info, L"GetLatestComponentList", L"GetLastComponentList");
+    return WriteRequest(info, L"GetLatestComponentList", kLogNameGetLatestComponentList);
 }

@@ -17,12 +17,13 @@
 #include <windows.h>
 
 #include <memory>
+#include <utility>
 
 namespace
 {
 void LogLaunchCheckResult()
 {
-    WriteServiceLog(kServiceLogSource, L"CATCH_XML", L"LaunchCheck");
+    WriteServiceLog(kServiceLogSource, L"CATCH_XML", kLogNameLaunchCheck);
 }
 
 // The updater's side can still decide while its interface is up or any of its processes runs.
@@ -36,13 +37,13 @@ bool WaitForDecisionOfAnotherProcess()
     QMDecisionOutcome outcome = WaitForUpdateDecision(IsVestabelSideAlive);
     if (outcome == QM_DECISION_SIDE_GONE || outcome == QM_DECISION_TIMED_OUT)
     {
+        const bool gone = outcome == QM_DECISION_SIDE_GONE;
         WriteServiceLog(kServiceLogSource, L"CATCH_MSG",
-                        JoinLogFields({L"LaunchCheck", outcome == QM_DECISION_SIDE_GONE ? L"NO_DECISION_SIDE_GONE"
-                                                                                         : L"NO_DECISION_TIMEOUT"}));
-        WriteReasonRecord(L"LaunchCheck", outcome == QM_DECISION_SIDE_GONE
-                                              ? L"the process that was to decide on the application update ended "
-                                                L"without deciding: the host starts"
-                                              : L"nobody decided on the application update in time: the host starts");
+                        JoinLogFields({kLogNameLaunchCheck, gone ? L"NO_DECISION_SIDE_GONE" : L"NO_DECISION_TIMEOUT"}));
+        WriteReasonRecord(kLogNameLaunchCheck, gone ? L"the process that was to decide on the application update "
+                                                      L"ended without deciding: the host starts"
+                                                    : L"nobody decided on the application update in time: the host "
+                                                      L"starts");
     }
     return outcome == QM_DECISION_CONFIRMED;
 }
@@ -52,12 +53,12 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
 {
     flag = 1;
     std::wstring request = CreateLaunchCheckRequest(appName);
-    if (!RunVestabel({request, kSwitchCheckAppUpdate}))
+    if (!RunVestabel(kLogNameLaunchCheck, {request, kSwitchCheckAppUpdate}))
         return false;
     LogLaunchCheckResult();
 
     std::wstring processInfo;
-    int decision = CatchResultDocument(request, processInfo, nullptr, L"LaunchCheck");
+    int decision = CatchResultDocument(request, processInfo, nullptr, kLogNameLaunchCheck);
     if (decision == QM_LAUNCH_YES)
         return true;
     if (decision != QM_LAUNCH_RESTART)
@@ -67,11 +68,11 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
         return true;
 
     std::wstring updateRequest = CreateLaunchCheckRequest(appName);
-    if (!RunVestabel({updateRequest, kSwitchUpdateApp}))
+    if (!RunVestabel(kLogNameLaunchCheck, {updateRequest, kSwitchUpdateApp}))
         return false;
     LogLaunchCheckResult();
     std::wstring ignored;
-    int updateDecision = CatchResultDocument(updateRequest, ignored, nullptr, L"LaunchCheck");
+    int updateDecision = CatchResultDocument(updateRequest, ignored, nullptr, kLogNameLaunchCheck);
     if (updateDecision == QM_LAUNCH_YES)
         return true;
     if (updateDecision == QM_LAUNCH_NO)
@@ -85,7 +86,7 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
 bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath)
 {
     std::wstring request = CreateUpdateComponentsRequest(actionListPath, appName);
-    return RunVestabel({request, kSwitchUpdateComponents});
+    return RunVestabel(kLogNameUpdateComponents, {request, kSwitchUpdateComponents});
 }
 
 unsigned __stdcall LaunchCheckThreadProc(void* argument)
@@ -125,16 +126,16 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     if (IsProgressWindowOf(copy->m_hProgressWnd, copy->m_nWindowThreadId))
     {
         if (ran)
-            WriteReasonRecord(L"UpdateComponents", L"the updater ended without reporting its finish: every "
-                                                   L"component gets 16");
+            WriteReasonRecord(kLogNameUpdateComponents,
+                              L"the updater ended without reporting its finish: every component gets 16");
         SendFinishNotice(copy->m_hProgressWnd, L"", L"");
     }
     return 0;
 }
 
-CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMWorkerCopy& copy)
+CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), QMWorkerCopy copy)
 {
-    auto own = std::make_unique<QMWorkerCopy>(copy);
+    auto own = std::make_unique<QMWorkerCopy>(std::move(copy));
     CQMKernelHandle worker = StartModuleThread(procedure, own.get());
     if (worker)
         own.release();

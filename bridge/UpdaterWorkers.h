@@ -32,4 +32,4 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument);
 
 // Starts procedure on a worker that keeps the module loaded until it ends, with its own copy of
 // what it needs. Returns the thread's handle; empty when none was started.
-CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), const QMWorkerCopy& copy);
+CQMKernelHandle StartWorker(unsigned(__stdcall* procedure)(void*), QMWorkerCopy copy);

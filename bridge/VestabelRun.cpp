@@ -14,17 +14,6 @@ namespace
 // Each argument went through a MAX_PATH buffer; longer ones are refused rather than cut.
 constexpr size_t kMaxArgumentChars = MAX_PATH - 1;
 
-// The exported call a run belongs to, by its switch, for its reason record.
-const wchar_t* LogNameOfSwitch(const std::wstring& switchName)
-{
-    if (switchName == kSwitchInstalledList)
-        return L"GetInstalledComponentList";
-    if (switchName == kSwitchLatestList)
-        return L"GetLastComponentList";
-    if (switchName == kSwitchUpdateComponents)
-        return L"UpdateComponents";
-    return L"LaunchCheck";
-}
 } // namespace
 
 bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::wstring& parameters)
@@ -46,12 +35,11 @@ bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::ws
     return true;
 }
 
-bool RunVestabel(const std::vector<std::wstring>& arguments)
+bool RunVestabel(const wchar_t* logName, const std::vector<std::wstring>& arguments)
 {
     // A request that was refused has no path: there is nothing for the updater to do.
     if (arguments.empty() || arguments[0].empty())
         return false;
-    const wchar_t* logName = LogNameOfSwitch(arguments.size() > 1 ? arguments[1] : std::wstring());
     std::wstring updater = GetVestabelExePath();
     if (!VestabelExeUsable(updater))
     {

@@ -16,5 +16,6 @@ constexpr const wchar_t* kSwitchLatestList = L"/component_latestlist";
 bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::wstring& parameters);
 
 // True when the registered updater was started and has ended; false when it was not started,
-// also when the first argument (the request path) is empty.
-bool RunVestabel(const std::vector<std::wstring>& arguments);
+// also when the first argument (the request path) is empty. Why not goes into a reason record
+// of the exported call logName.
+bool RunVestabel(const wchar_t* logName, const std::vector<std::wstring>& arguments);

@@ -3,6 +3,7 @@
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
+#include "sys/SlimLock.h"
 
 #include <windows.h>
 
@@ -10,25 +11,10 @@ namespace
 {
 // The calls running now and the location they share; a slim lock needs neither construction
 // nor destruction, and the strings are freed when the module is unloaded.
-SRWLOCK g_scopeLock = SRWLOCK_INIT;
+CQMSlimLock g_scopeLock;
 long g_nCalls = 0;
 bool g_bResolved = false;
 QMLogLocation g_location;
-
-class CScopeLock
-{
-public:
-    explicit CScopeLock(bool exclusive) : m_bExclusive(exclusive)
-    {
-        exclusive ? ::AcquireSRWLockExclusive(&g_scopeLock) : ::AcquireSRWLockShared(&g_scopeLock);
-    }
-    ~CScopeLock() { m_bExclusive ? ::ReleaseSRWLockExclusive(&g_scopeLock) : ::ReleaseSRWLockShared(&g_scopeLock); }
-    CScopeLock(const CScopeLock&) = delete;
-    CScopeLock& operator=(const CScopeLock&) = delete;
-
-private:
-    bool m_bExclusive;
-};
 } // namespace
 
 QMLogLocation ResolveLogLocation()
@@ -41,13 +27,13 @@ QMLogLocation ResolveLogLocation()
 
 CQMLogFolderScope::CQMLogFolderScope() noexcept
 {
-    CScopeLock lock(true);
+    CQMSlimLockGuard lock(g_scopeLock);
     ++g_nCalls;
 }
 
 CQMLogFolderScope::~CQMLogFolderScope()
 {
-    CScopeLock lock(true);
+    CQMSlimLockGuard lock(g_scopeLock);
     if (--g_nCalls == 0)
     {
         g_bResolved = false;
@@ -59,7 +45,7 @@ CQMLogFolderScope::~CQMLogFolderScope()
 bool GetCallLogLocation(QMLogLocation& location)
 {
     {
-        CScopeLock lock(false);
+        CQMSlimLockGuard lock(g_scopeLock);
         if (g_nCalls == 0)
             return false;
         if (g_bResolved)
@@ -70,7 +56,7 @@ bool GetCallLogLocation(QMLogLocation& location)
     }
     // Resolved outside the lock: it asks the shell. Two first records may both resolve it.
     QMLogLocation resolved = ResolveLogLocation();
-    CScopeLock lock(true);
+    CQMSlimLockGuard lock(g_scopeLock);
     if (g_nCalls != 0 && !g_bResolved)
     {
         g_location = resolved;

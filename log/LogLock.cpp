@@ -1,5 +1,8 @@
 #include "log/LogLock.h"
 
+#include "sys/Handle.h"
+#include "sys/SlimLock.h"
+
 #include <windows.h>
 #include <sddl.h>
 
@@ -28,7 +31,7 @@ struct QMLogLockWord
 };
 
 // This process's threads; a slim lock needs neither construction nor destruction.
-SRWLOCK g_processLock = SRWLOCK_INIT;
+CQMSlimLock g_processLock;
 
 // The session's memory, opened on first use and closed when the module is unloaded. Guarded by
 // g_processLock.
@@ -80,23 +83,19 @@ bool IsOwnerAlive(LONGLONG owner)
 {
     DWORD processId = static_cast<DWORD>(static_cast<ULONGLONG>(owner) >> 32);
     DWORD threadId = static_cast<DWORD>(owner & 0xFFFFFFFF);
-    HANDLE thread = ::OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
-    if (thread == nullptr)
+    CQMKernelHandle thread(::OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId));
+    if (!thread)
         return ::GetLastError() != ERROR_INVALID_PARAMETER;
-    bool alive = ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT;
-    if (alive)
-    {
-        DWORD ownerProcess = ::GetProcessIdOfThread(thread);
-        alive = ownerProcess == 0 || ownerProcess == processId;
-    }
-    ::CloseHandle(thread);
-    return alive;
+    if (::WaitForSingleObject(thread.Get(), 0) != WAIT_TIMEOUT)
+        return false;
+    DWORD ownerProcess = ::GetProcessIdOfThread(thread.Get());
+    return ownerProcess == 0 || ownerProcess == processId;
 }
 } // namespace
 
 CQMLogLock::CQMLogLock() noexcept
 {
-    ::AcquireSRWLockExclusive(&g_processLock);
+    g_processLock.Lock();
     if (!g_session.m_bOpened)
         g_session.Open();
     if (g_session.m_pWord == nullptr)
@@ -135,5 +134,5 @@ CQMLogLock::~CQMLogLock()
 {
     if (m_bSessionHeld)
         ::InterlockedExchange64(&g_session.m_pWord->m_nOwner, 0);
-    ::ReleaseSRWLockExclusive(&g_processLock);
+    g_processLock.Unlock();
 }

@@ -19,9 +19,6 @@ public:
     CQMLogLock(const CQMLogLock&) = delete;
     CQMLogLock& operator=(const CQMLogLock&) = delete;
 
-    // False when the session's part could not be had (no shared memory, or not within the
-    // wait): this process's threads are still serialised.
-    bool HeldAcrossSession() const { return m_bSessionHeld; }
     // The previous holder ended while it held the lock: its last append may have been cut short.
     bool PreviousHolderDied() const { return m_bTakenOver; }
 

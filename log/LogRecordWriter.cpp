@@ -1,5 +1,7 @@
 #include "log/LogRecordWriter.h"
 
+#include "sys/Utf8Text.h"
+
 #include "log/LogLock.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
@@ -17,18 +19,6 @@ constexpr DWORD kOpenRetryMs = 5;
 // How far back a cut record is looked for: records are far shorter.
 constexpr DWORD kTailBytes = 64 * 1024;
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
-
-std::string ToUtf8(const std::wstring& text)
-{
-    if (text.empty())
-        return std::string();
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    if (size <= 0)
-        return std::string();
-    std::string bytes(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
 
 bool WriteWhole(HANDLE file, const std::string& bytes)
 {
@@ -53,7 +43,7 @@ bool EndsWithWholeLine(HANDLE file, LONGLONG size)
 }
 } // namespace
 
-CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition, bool* created)
+CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition)
 {
     for (int attempt = 0;; ++attempt)
     {
@@ -61,11 +51,7 @@ CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD dispo
                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                          disposition, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (file)
-        {
-            if (created != nullptr)
-                *created = disposition == OPEN_ALWAYS && ::GetLastError() != ERROR_ALREADY_EXISTS;
             return file;
-        }
         if (!IsLogFileBusy(platformPath, ::GetLastError()) || attempt + 1 >= kOpenAttempts)
             return file;
         ::Sleep(kOpenRetryMs);

@@ -33,9 +33,8 @@ std::string ToLogLine(const std::wstring& record);
 bool IsLogFileBusy(const std::wstring& platformPath, DWORD openError);
 
 // Opens a log file for appending only, waiting a moment while another program holds it.
-// disposition is OPEN_ALWAYS for a record, OPEN_EXISTING to probe without creating; created
-// (may be null) tells whether the open made the file.
-CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition, bool* created = nullptr);
+// disposition is OPEN_ALWAYS for a record, OPEN_EXISTING to probe without creating.
+CQMFileHandle OpenLogFileForAppend(const std::wstring& platformPath, DWORD disposition);
 
 // Cuts the file back to its last whole line (after the last CR LF; to nothing when it holds
 // none), taking back a record whose write was cut short. True when the file ends whole.

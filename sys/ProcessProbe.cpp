@@ -5,6 +5,8 @@
 
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 namespace
 {
 bool SamePath(const std::wstring& a, const std::wstring& b)
@@ -61,4 +63,37 @@ bool IsImageRunning(const std::wstring& imagePath)
             return true;
     }
     return false;
+}
+
+std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass, HWND skipWindow)
+{
+    // More windows of one class than this means the list changed under the walk.
+    constexpr int kMaxWindowsOfClass = 64;
+    std::vector<QMProcessInfo> owners;
+    std::vector<QMProcessEntry> processes; // a snapshot, taken once an image cannot be read
+    HWND window = nullptr;
+    for (int i = 0; i < kMaxWindowsOfClass; ++i)
+    {
+        // Message-only windows are found only below HWND_MESSAGE on Windows.
+        window = ::FindWindowExW(HWND_MESSAGE, window, windowClass.c_str(), nullptr);
+        if (window == nullptr)
+            break;
+        DWORD processId = 0;
+        if (window == skipWindow || ::GetWindowThreadProcessId(window, &processId) == 0)
+            continue;
+        if (std::any_of(owners.begin(), owners.end(),
+                        [processId](const QMProcessInfo& owner) { return owner.m_nId == processId; }))
+            continue;
+        std::wstring image = GetProcessImage(processId);
+        if (image.empty())
+        {
+            if (processes.empty())
+                processes = ListProcesses();
+            for (const QMProcessEntry& process : processes)
+                if (process.m_nId == processId)
+                    image = process.m_strExeName;
+        }
+        owners.push_back({processId, image});
+    }
+    return owners;
 }

@@ -1,5 +1,7 @@
 #include "ConsoleText.h"
 
+#include "sys/Utf8Text.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -9,15 +11,6 @@
 
 namespace
 {
-std::string ToUtf8(const std::wstring& text)
-{
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<size_t>(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size, nullptr, nullptr);
-    return bytes;
-}
-
 void Write(DWORD stream, const std::wstring& text)
 {
     HANDLE out = ::GetStdHandle(stream);
@@ -68,10 +61,5 @@ extern "C" void QMPrintError(const wchar_t* format, ...)
 
 extern "C" void QMPrintUtf8Line(const char* indent, const char* text, size_t length)
 {
-    std::string line = std::string(indent) + std::string(text, length);
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), &wide[0], size);
-    Write(STD_OUTPUT_HANDLE, wide + L"\n");
+    Write(STD_OUTPUT_HANDLE, FromUtf8(std::string(indent) + std::string(text, length)) + L"\n");
 }

@@ -1,4 +1,6 @@
 #include "tools/Doctor.h"
+
+#include "sys/SystemError.h"
 #include "tools/ConsoleText.h"
 
 #include "actionlist/ActionListCheck.h"
@@ -40,18 +42,6 @@ std::wstring Padded(std::wstring text, size_t width)
     if (text.size() < width)
         text.append(width - text.size(), L' ');
     return text;
-}
-
-std::wstring ErrorText(DWORD error)
-{
-    wchar_t message[256] = {};
-    ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, message, 256,
-                     nullptr);
-    std::wstring text(message);
-    while (!text.empty() &&
-           (text.back() == L'\r' || text.back() == L'\n' || text.back() == L'.' || text.back() == L' '))
-        text.pop_back();
-    return L"error " + std::to_wstring(error) + (text.empty() ? L"" : L": " + text);
 }
 
 class CDoctorReport
@@ -119,7 +109,7 @@ void CheckWorkFolder(CDoctorReport& report)
     DWORD error = ProbeFolderWritable(folder);
     if (error != ERROR_SUCCESS)
     {
-        report.Problem(L"work folder", folder + L" is not writable (" + ErrorText(error) + L")",
+        report.Problem(L"work folder", folder + L" is not writable (" + DescribeSystemError(error) + L")",
                        L"give this user full control of the folder, or remove the file that is in its way; "
                        L"no request reaches the updater until then");
         return;
@@ -172,7 +162,7 @@ void CheckLogFolder(CDoctorReport& report)
     DWORD error = hasCurrent ? ProbeFileAppendable(current) : ProbeFolderWritable(folder);
     if (error != ERROR_SUCCESS)
     {
-        report.Problem(L"log folder", (hasCurrent ? current : folder) + L" is not writable (" + ErrorText(error) + L")",
+        report.Problem(L"log folder", (hasCurrent ? current : folder) + L" is not writable (" + DescribeSystemError(error) + L")",
                        L"close the program that locks it, or give this user write access" + lost);
         return;
     }
@@ -258,7 +248,7 @@ int RunListCheck(const wchar_t* path)
         {
             std::wstring finding = check.m_strReason;
             if (check.m_nSystemError != ERROR_SUCCESS)
-                finding += L" (" + ErrorText(check.m_nSystemError) + L")";
+                finding += L" (" + DescribeSystemError(check.m_nSystemError) + L")";
             report.Problem(L"action list", finding + L": UpdateComponents answers " + std::to_wstring(QM_UPDATE_NOT_SUPPORTED) +
                                                (check.m_bMissing ? L" and writes an empty list with its component type"
                                                                  : L" and leaves the file as it is"),

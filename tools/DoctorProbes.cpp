@@ -3,34 +3,22 @@
 #include "log/LogRecordWriter.h"
 #include "sys/Handle.h"
 #include "sys/ProcessProbe.h"
+#include "sys/Utf8Text.h"
 #include "ui/MutexProbe.h"
 
 #include <algorithm>
 
 namespace
 {
-// More windows of one class than this means the list changed under the walk.
-constexpr int kMaxWindowsOfClass = 64;
-
 // The full image path; the snapshot's file name when the process refuses the query.
 std::wstring ImageOf(const QMProcessEntry& process)
 {
     std::wstring image = GetProcessImage(process.m_nId);
     return image.empty() ? process.m_strExeName : image;
 }
+} // namespace
 
-std::wstring Utf8ToWide(const std::string& bytes)
-{
-    if (bytes.empty())
-        return std::wstring();
-    int length = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(std::max(length, 0)), L'\0');
-    if (length > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], length);
-    return text;
-}
-
-std::string ReadBytes(const std::wstring& path)
+std::string ReadWholeFile(const std::wstring& path)
 {
     CQMFileHandle file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -45,6 +33,8 @@ std::string ReadBytes(const std::wstring& path)
     return bytes;
 }
 
+namespace
+{
 std::vector<std::wstring> SplitLines(std::string bytes)
 {
     if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
@@ -57,7 +47,7 @@ std::vector<std::wstring> SplitLines(std::string bytes)
         std::string line = bytes.substr(at, end == std::string::npos ? std::string::npos : end - at);
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
-        lines.push_back(Utf8ToWide(line));
+        lines.push_back(FromUtf8(line));
         if (end == std::string::npos)
             break;
         at = end + 1;
@@ -88,33 +78,6 @@ DWORD ProbeFileAppendable(const std::wstring& path)
 bool IsMutexHeld(const std::wstring& name)
 {
     return IsAnyMutexPresent({name});
-}
-
-std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass)
-{
-    std::vector<QMProcessInfo> owners;
-    std::vector<QMProcessEntry> processes = ListProcesses();
-    HWND window = nullptr;
-    for (int i = 0; i < kMaxWindowsOfClass; ++i)
-    {
-        // Message-only windows are found only below HWND_MESSAGE on Windows.
-        window = ::FindWindowExW(HWND_MESSAGE, window, windowClass.c_str(), nullptr);
-        if (window == nullptr)
-            break;
-        DWORD processId = 0;
-        if (::GetWindowThreadProcessId(window, &processId) == 0)
-            continue;
-        bool known = std::any_of(owners.begin(), owners.end(),
-                                 [processId](const QMProcessInfo& owner) { return owner.m_nId == processId; });
-        if (known)
-            continue;
-        QMProcessEntry owner = {processId, std::wstring()};
-        for (const QMProcessEntry& process : processes)
-            if (process.m_nId == processId)
-                owner = process;
-        owners.push_back({processId, ImageOf(owner)});
-    }
-    return owners;
 }
 
 std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath)
@@ -150,7 +113,7 @@ std::vector<std::wstring> ReadLastLines(const std::vector<std::wstring>& paths, 
     std::vector<std::wstring> last;
     for (auto path = paths.rbegin(); path != paths.rend() && last.size() < count; ++path)
     {
-        std::vector<std::wstring> lines = SplitLines(ReadBytes(*path));
+        std::vector<std::wstring> lines = SplitLines(ReadWholeFile(*path));
         size_t take = std::min(count - last.size(), lines.size());
         last.insert(last.begin(), lines.end() - static_cast<std::ptrdiff_t>(take), lines.end());
     }

@@ -2,6 +2,8 @@
 // What qmhost doctor looks at on a machine. Every probe only looks: it writes no log record,
 // takes no mutex and leaves no file behind. Paths are in platform ("\") form.
 
+#include "sys/ProcessProbe.h"
+
 #include <windows.h>
 
 #include <string>
@@ -19,18 +21,12 @@ DWORD ProbeFileAppendable(const std::wstring& path);
 // so it is never owned; access denied means it exists (another account or integrity level).
 bool IsMutexHeld(const std::wstring& name);
 
-struct QMProcessInfo
-{
-    DWORD m_nId;
-    std::wstring m_strImage; // full image path when it can be read, else the file name, else empty
-};
-
-// The processes that own a message-only window of the class, each once.
-std::vector<QMProcessInfo> FindMessageWindowOwners(const std::wstring& windowClass);
-
 // The running processes whose image has the file name of imagePath (letter case ignored):
 // a snapshot names images by file name only.
 std::vector<QMProcessInfo> FindProcessesOfImage(const std::wstring& imagePath);
+
+// The whole file, shared with its writers; empty when it cannot be read or passes 64 MB.
+std::string ReadWholeFile(const std::wstring& path);
 
 // Names of the files (not folders) matching the pattern in the folder, by code units.
 std::vector<std::wstring> ListFiles(const std::wstring& folder, const std::wstring& pattern);

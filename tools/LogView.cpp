@@ -1,9 +1,11 @@
 #include "tools/LogView.h"
 #include "tools/ConsoleText.h"
+#include "tools/DoctorProbes.h"
 
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
+#include "sys/Utf8Text.h"
 
 #include <windows.h>
 
@@ -30,29 +32,6 @@ struct QMCallView
     std::vector<std::wstring> m_vecReasons;
     bool m_bEnded = false;
 };
-
-std::wstring Utf8ToWide(const std::string& bytes)
-{
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-    std::wstring text(static_cast<size_t>(size > 0 ? size : 0), L'\0');
-    if (size > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
-    return text;
-}
-
-bool ReadWholeFile(const std::wstring& path, std::string& bytes)
-{
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    char block[65536];
-    DWORD read = 0;
-    while (::ReadFile(file, block, sizeof(block), &read, nullptr) && read > 0)
-        bytes.append(block, read);
-    ::CloseHandle(file);
-    return true;
-}
 
 // The records of one file: "timestamp,source,tag,fields", the fields quoted as the log quotes
 // them (a quoted field may hold commas, doubled quotes and line breaks).
@@ -224,25 +203,11 @@ extern "C" int RunLogView(void)
     try
     {
         std::wstring folder = ToPlatformPath(GetServiceLogFolder());
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW data = {};
-        HANDLE find = ::FindFirstFileW((folder + L"\\" + kServiceLogPrefix + L"*.txt").c_str(), &data);
-        if (find != INVALID_HANDLE_VALUE)
-        {
-            do
-                names.push_back(data.cFileName);
-            while (::FindNextFileW(find, &data));
-            ::FindClose(find);
-        }
         // Archives by their stamps, then the current file ("tmp" sorts after the digits).
-        std::sort(names.begin(), names.end());
+        std::vector<std::wstring> names = ListFiles(folder, kServiceLogPrefix + std::wstring(L"*.txt"));
         std::vector<QMLogEntry> entries;
         for (const std::wstring& name : names)
-        {
-            std::string bytes;
-            if (ReadWholeFile(folder + L"\\" + name, bytes))
-                ParseRecords(Utf8ToWide(bytes), entries);
-        }
+            ParseRecords(FromUtf8(ReadWholeFile(folder + L"\\" + name)), entries);
         QMPrint(L"Service log %ls: %u file(s), %u record(s)\n", folder.c_str(), static_cast<unsigned>(names.size()),
                 static_cast<unsigned>(entries.size()));
         for (const QMCallView& call : GroupCalls(entries))

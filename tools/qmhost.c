@@ -214,28 +214,26 @@ static int SaveRegistration(SavedValue* saved)
     return 1;
 }
 
-static LONG WriteSavedRegistration(const SavedValue* saved)
+static LONG SetRegistrationValue(DWORD type, const BYTE* data, DWORD size)
 {
     HKEY key;
     LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key,
                               NULL);
     if (rc != ERROR_SUCCESS)
         return rc;
-    rc = RegSetValueExW(key, kUpdaterValue, 0, saved->type, saved->data, saved->size);
+    rc = RegSetValueExW(key, kUpdaterValue, 0, type, data, size);
     RegCloseKey(key);
     return rc;
 }
 
+static LONG WriteSavedRegistration(const SavedValue* saved)
+{
+    return SetRegistrationValue(saved->type, saved->data, saved->size);
+}
+
 static LONG WriteRegistration(const wchar_t* path)
 {
-    HKEY key;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key,
-                              NULL);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    rc = RegSetValueExW(key, kUpdaterValue, 0, REG_SZ, (const BYTE*)path, (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return rc;
+    return SetRegistrationValue(REG_SZ, (const BYTE*)path, (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
 }
 
 static LONG RemoveRegistration(void)

@@ -26,25 +26,10 @@ bool IsInstanceBusy()
 
 std::wstring NameBusyHolder(HWND skipWindow)
 {
-    HWND window = nullptr;
-    // Message-only windows are found only below HWND_MESSAGE on Windows.
-    for (int i = 0; i < 16; ++i)
-    {
-        window = ::FindWindowExW(HWND_MESSAGE, window, kProgressWindowClass, nullptr);
-        if (window == nullptr)
-            break;
-        DWORD processId = 0;
-        if (window == skipWindow || ::GetWindowThreadProcessId(window, &processId) == 0)
-            continue;
-        std::wstring image = GetProcessImage(processId);
-        if (image.empty())
-        {
-            for (const QMProcessEntry& process : ListProcesses())
-                if (process.m_nId == processId)
-                    image = process.m_strExeName;
-        }
-        return (image.empty() ? std::wstring(L"a process") : FileNameOfPath(image)) + L" (process " +
-               std::to_wstring(processId) + L")";
-    }
-    return L"a process that cannot be named";
+    std::vector<QMProcessInfo> owners = FindMessageWindowOwners(kProgressWindowClass, skipWindow);
+    if (owners.empty())
+        return L"a process that cannot be named";
+    const QMProcessInfo& owner = owners.front();
+    return (owner.m_strImage.empty() ? std::wstring(L"a process") : FileNameOfPath(owner.m_strImage)) +
+           L" (process " + std::to_wstring(owner.m_nId) + L")";
 }

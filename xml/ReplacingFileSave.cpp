@@ -26,12 +26,6 @@ DWORD WriteTemporary(const std::wstring& temporary, const std::string& bytes, CQ
 }
 } // namespace
 
-std::wstring GetSaveTemporaryPath(const std::wstring& path)
-{
-    std::wstring full = GetFullPlatformPath(path);
-    return full.empty() ? full : full + kTemporarySuffix;
-}
-
 DWORD SaveBytesReplacing(const std::string& bytes, const std::wstring& path)
 {
     std::wstring full = GetFullPlatformPath(path);

@@ -18,5 +18,3 @@
 // are saved even where the temporary name passes it.
 DWORD SaveBytesReplacing(const std::string& bytes, const std::wstring& path);
 
-// The temporary file that a save of path writes first ("\" form, full path).
-std::wstring GetSaveTemporaryPath(const std::wstring& path);

@@ -95,9 +95,10 @@ bool IsPlainUtf8Document(const char* bytes, size_t size)
 
 // The whole file as a byte array for the reader, and a line feed after it: Wine's reader leaves
 // out the last byte of an array, and white space after the root element means nothing to any
-// reader. Empty when the file cannot be read or is not plain UTF-8.
-CQMSafeArray ReadPlainUtf8File(const std::wstring& path)
+// reader. Empty when the file cannot be read; plainUtf8 says whether it is plain UTF-8.
+CQMSafeArray ReadFileForSAX(const std::wstring& path, bool& plainUtf8)
 {
+    plainUtf8 = false;
     // Sharing everything: a save of the file elsewhere replaces it by a rename, which a reader
     // that shares no deletion would hold up.
     CQMFileHandle file(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_READ,
@@ -112,11 +113,32 @@ CQMSafeArray ReadPlainUtf8File(const std::wstring& path)
     if (!bytes || FAILED(::SafeArrayAccessData(bytes.Get(), &data)))
         return CQMSafeArray();
     DWORD read = 0;
-    bool plain = fileSize == 0 || (::ReadFile(file.Get(), data, fileSize, &read, nullptr) && read == fileSize);
-    plain = plain && IsPlainUtf8Document(static_cast<const char*>(data), fileSize);
+    bool whole = fileSize == 0 || (::ReadFile(file.Get(), data, fileSize, &read, nullptr) && read == fileSize);
+    plainUtf8 = whole && IsPlainUtf8Document(static_cast<const char*>(data), fileSize);
     static_cast<char*>(data)[fileSize] = '\n';
     ::SafeArrayUnaccessData(bytes.Get());
-    return plain ? std::move(bytes) : CQMSafeArray();
+    return whole ? std::move(bytes) : CQMSafeArray();
+}
+
+// The reader set up to parse a file alone: nothing from outside it.
+CQMComPtr<ISAXXMLReader> CreateSelfContainedReader()
+{
+    CQMComPtr<ISAXXMLReader> reader = CreateSAXReader();
+    if (reader)
+    {
+        for (const wchar_t* feature : kFeaturesOff)
+            reader->putFeature(feature, VARIANT_FALSE);
+    }
+    return reader;
+}
+
+HRESULT Parse(ISAXXMLReader* reader, SAFEARRAY* bytes)
+{
+    VARIANT input;
+    ::VariantInit(&input);
+    V_VT(&input) = VT_ARRAY | VT_UI1;
+    V_ARRAY(&input) = bytes; // borrowed: only read
+    return reader->parse(input);
 }
 
 bool IsXMLSpace(wchar_t c)
@@ -307,17 +329,64 @@ private:
     bool m_bRefused = false;
     bool m_bOutOfMemory = false;
 };
+
+// Where the reader gave up on the document. Lives on its caller's stack and outlives the
+// reader, so its reference count only has to be plausible.
+class CSAXErrorPosition : public ISAXErrorHandler
+{
+public:
+    HRESULT WINAPI QueryInterface(REFIID iid, void** object) override
+    {
+        if (object == nullptr)
+            return E_POINTER;
+        if (iid != IID_IUnknown && iid != kIidSAXErrorHandler)
+        {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        *object = static_cast<ISAXErrorHandler*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG WINAPI AddRef() override { return ++m_nReferences; }
+    ULONG WINAPI Release() override { return --m_nReferences; }
+
+    HRESULT WINAPI error(ISAXLocator* locator, const wchar_t*, HRESULT) override { return Take(locator); }
+    HRESULT WINAPI fatalError(ISAXLocator* locator, const wchar_t*, HRESULT) override { return Take(locator); }
+    HRESULT WINAPI ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
+
+    bool m_bFound = false;
+    long m_nLine = 0;
+    long m_nColumn = 0;
+
+private:
+    HRESULT Take(ISAXLocator* locator)
+    {
+        int line = 0, column = 0;
+        if (!m_bFound && locator != nullptr && locator->getLineNumber(&line) == S_OK &&
+            locator->getColumnNumber(&column) == S_OK)
+        {
+            m_nLine = line;
+            m_nColumn = column;
+            m_bFound = true;
+        }
+        return E_FAIL;
+    }
+
+    ULONG m_nReferences = 1;
+};
 } // namespace
 
 CXMLDocument* ReadFileWithSAX(const std::wstring& path)
 {
-    CQMSafeArray bytes = ReadPlainUtf8File(path);
-    if (!bytes)
+    bool plainUtf8 = false;
+    CQMSafeArray bytes = ReadFileForSAX(path, plainUtf8);
+    if (!bytes || !plainUtf8)
         return nullptr;
     CSAXTreeBuilder builder;
     bool parsed = false;
     {
-        CQMComPtr<ISAXXMLReader> reader = CreateSAXReader();
+        CQMComPtr<ISAXXMLReader> reader = CreateSelfContainedReader();
         if (!reader || reader->putContentHandler(&builder) != S_OK || reader->putErrorHandler(&builder) != S_OK)
             return nullptr;
         VARIANT lexical;
@@ -326,13 +395,22 @@ CXMLDocument* ReadFileWithSAX(const std::wstring& path)
         V_UNKNOWN(&lexical) = static_cast<ISAXLexicalHandler*>(&builder); // borrowed: the reader adds its own reference
         if (reader->putProperty(kLexicalHandlerProperty, lexical) != S_OK)
             return nullptr;
-        for (const wchar_t* feature : kFeaturesOff)
-            reader->putFeature(feature, VARIANT_FALSE);
-        VARIANT input;
-        ::VariantInit(&input);
-        V_VT(&input) = VT_ARRAY | VT_UI1;
-        V_ARRAY(&input) = bytes.Get(); // borrowed: only read
-        parsed = reader->parse(input) == S_OK;
+        parsed = Parse(reader.Get(), bytes.Get()) == S_OK;
     }
     return builder.TakeDocument(parsed);
+}
+
+bool FindSAXErrorPosition(const std::wstring& path, long& line, long& column)
+{
+    bool plainUtf8 = false;
+    CQMSafeArray bytes = ReadFileForSAX(path, plainUtf8);
+    CSAXErrorPosition position;
+    {
+        CQMComPtr<ISAXXMLReader> reader = CreateSelfContainedReader();
+        if (bytes && reader && reader->putErrorHandler(&position) == S_OK)
+            Parse(reader.Get(), bytes.Get());
+    }
+    line = position.m_nLine;
+    column = position.m_nColumn;
+    return position.m_bFound;
 }

@@ -15,3 +15,8 @@
 // white space at one end (whitespace handling of the DOM decides what remains of it).
 // Throws std::bad_alloc.
 CXMLDocument* ReadFileWithSAX(const std::wstring& path);
+
+// Where the platform's SAX reader stops reading the file at path as not well-formed (1-based);
+// false when it reads the file to its end or cannot read it. The DOM reports no position on
+// some platforms (line 0 under Wine), the SAX reader the line it stopped in.
+bool FindSAXErrorPosition(const std::wstring& path, long& line, long& column);

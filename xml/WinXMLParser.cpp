@@ -2,6 +2,7 @@
 
 #include "sys/NoThrow.h"
 #include "sys/PathUtil.h"
+#include "sys/Utf8Text.h"
 #include "xml/DOMInstance.h"
 #include "xml/DOMTreeReader.h"
 #include "xml/ReplacingFileSave.h"
@@ -94,10 +95,7 @@ void CWinXMLParser::GetXML(CXMLNode* document, std::wstring& out)
         if (!WriteXMLDocumentText(document, m_strNewLine, bytes))
             return false;
         // The writer made valid UTF-8 of valid UTF-16, so the conversion cannot fail.
-        int size = ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
-        std::wstring text(static_cast<size_t>(size), L'\0');
-        ::MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()), &text[0], size);
-        out.swap(text);
+        out = FromUtf8(bytes);
         return true;
     });
 }

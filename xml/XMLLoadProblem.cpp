@@ -5,102 +5,13 @@
 #include "sys/PathUtil.h"
 #include "xml/DOMInstance.h"
 #include "xml/DOMTreeReader.h"
+#include "xml/SAXTreeReader.h"
 
 #include <cwctype>
 #include <memory>
 
 namespace
 {
-// Larger files are not read twice over for a position.
-constexpr LONGLONG kMaxReadBytes = 256 * 1024 * 1024;
-
-// Where the reader gave up on the document. Lives on its caller's stack and outlives the
-// reader, so its reference count only has to be plausible.
-class CSAXErrorPosition : public ISAXErrorHandler
-{
-public:
-    HRESULT WINAPI QueryInterface(REFIID iid, void** object) override
-    {
-        if (object == nullptr)
-            return E_POINTER;
-        if (iid != IID_IUnknown && iid != kIidSAXErrorHandler)
-        {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        *object = static_cast<ISAXErrorHandler*>(this);
-        AddRef();
-        return S_OK;
-    }
-    ULONG WINAPI AddRef() override { return ++m_nReferences; }
-    ULONG WINAPI Release() override { return --m_nReferences; }
-
-    HRESULT WINAPI error(ISAXLocator* locator, const wchar_t*, HRESULT) override { return Take(locator); }
-    HRESULT WINAPI fatalError(ISAXLocator* locator, const wchar_t*, HRESULT) override { return Take(locator); }
-    HRESULT WINAPI ignorableWarning(ISAXLocator*, const wchar_t*, HRESULT) override { return S_OK; }
-
-    bool m_bFound = false;
-    long m_nLine = 0;
-    long m_nColumn = 0;
-
-private:
-    HRESULT Take(ISAXLocator* locator)
-    {
-        int line = 0, column = 0;
-        if (!m_bFound && locator != nullptr && locator->getLineNumber(&line) == S_OK &&
-            locator->getColumnNumber(&column) == S_OK)
-        {
-            m_nLine = line;
-            m_nColumn = column;
-            m_bFound = true;
-        }
-        return E_FAIL;
-    }
-
-    ULONG m_nReferences = 1;
-};
-
-// The DOM reports no position on some platforms (line 0 under Wine); the SAX reader tells the
-// line it stopped in.
-bool FindPositionWithSAX(const std::wstring& platformPath, long& line, long& column)
-{
-    CQMFileHandle file(::CreateFileW(platformPath.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    LARGE_INTEGER size = {};
-    if (!file || !::GetFileSizeEx(file.Get(), &size) || size.QuadPart > kMaxReadBytes)
-        return false;
-    SAFEARRAY* bytes = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size.QuadPart));
-    if (bytes == nullptr)
-        return false;
-    void* data = nullptr;
-    DWORD read = 0;
-    bool whole = SUCCEEDED(::SafeArrayAccessData(bytes, &data)) &&
-                 ::ReadFile(file.Get(), data, static_cast<DWORD>(size.QuadPart), &read, nullptr) &&
-                 read == size.QuadPart;
-    if (data != nullptr)
-        ::SafeArrayUnaccessData(bytes);
-    CSAXErrorPosition position;
-    {
-        CQMComPtr<ISAXXMLReader> reader = CreateSAXReader();
-        if (whole && reader && reader->putErrorHandler(&position) == S_OK)
-        {
-            // Nothing from outside the file.
-            reader->putFeature(L"http://xml.org/sax/features/external-general-entities", VARIANT_FALSE);
-            reader->putFeature(L"http://xml.org/sax/features/external-parameter-entities", VARIANT_FALSE);
-            VARIANT input;
-            ::VariantInit(&input);
-            V_VT(&input) = VT_ARRAY | VT_UI1;
-            V_ARRAY(&input) = bytes;
-            reader->parse(input);
-        }
-    }
-    ::SafeArrayDestroy(bytes);
-    line = position.m_nLine;
-    column = position.m_nColumn;
-    return position.m_bFound;
-}
-
 std::wstring Trimmed(std::wstring text)
 {
     while (!text.empty() && std::iswspace(text.back()))
@@ -145,14 +56,14 @@ QMXMLLoadProblem DiagnoseXMLFile(const std::wstring& path)
             BSTR reason = nullptr;
             if (owned->get_reason(&reason) == S_OK && reason != nullptr)
             {
+                CQMBstr ownedReason(reason);
                 problem.m_strReason = Trimmed(reason);
-                ::SysFreeString(reason);
             }
             owned->get_line(&problem.m_nLine);
             owned->get_linepos(&problem.m_nColumn);
         }
         if (problem.m_nLine <= 0)
-            FindPositionWithSAX(platformPath, problem.m_nLine, problem.m_nColumn);
+            FindSAXErrorPosition(path, problem.m_nLine, problem.m_nColumn);
         return problem;
     }
     std::unique_ptr<CXMLDocument> tree(ConvertDOMDocument(dom.Get()));

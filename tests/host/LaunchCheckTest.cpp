@@ -247,8 +247,6 @@ TEST_F(LaunchCheckTest, FailuresLetTheHostStartAndTheLogSaysWhy)
         {"updater missing", {}, L"C:\\no\\such\\updater.exe",
          L"the registered updater's file is missing: C:\\no\\such\\updater.exe"},
         {"no result", {"result=none"}, nullptr, L"the updater wrote no result document: " + result},
-        {"result cut short", {"result=malformed"}, nullptr, L"the result document is not well-formed"},
-        {"result of another kind", {"result=wrongroot"}, nullptr, L"the result document's root is not CheckResult: "},
     };
     for (const auto& c : cases)
     {
@@ -312,6 +310,16 @@ TEST_F(LaunchCheckTest, HostWindowsAreDisabledDuringTheCheckAndRestoredAfter)
     CHostWindow other(true, true);
     ::SetForegroundWindow(other.Handle());
     ::SetForegroundWindow(main.Handle());
+    // Without a window manager Wine takes the foreground change in with the X server's focus
+    // events: the call must find it made, or it gives back the window it found.
+    for (int i = 0; i < 100 && ::GetForegroundWindow() != main.Handle(); ++i)
+    {
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            ::DispatchMessageW(&message);
+        ::Sleep(20);
+    }
+    ASSERT_EQ(::GetForegroundWindow(), main.Handle());
     EXPECT_EQ(Run(), 1);
     watcher.join();
 

@@ -21,13 +21,9 @@ namespace
 {
 constexpr int kWarmupCycles = 4;
 constexpr int kCycles = 8;
-// Heap in use, counted block by block (the commit charge moves by pages and segments, and over
-// a few cycles its slack hides what matters here). The system libraries' caches (OLE
-// automation keeps freed strings for reuse) still grow by up to a kilobyte or two meanwhile.
-// The room per cycle is for what the runtime keeps of every load and no code of the module can
-// free: a lock of 20 to 24 bytes behind guarded function statics, and on x86 the one the
-// unwinder takes for the module's frame tables. What the runtime's threads library and
-// exception pool kept per load before was 20 KB (x86) to 77 KB (x64).
+// Heap in use, counted block by block: over a few cycles the commit charge's slack hides what
+// matters here. The room is for the system libraries' caches and, per cycle, for what the
+// runtime keeps of every load (qm_unload_bench says what).
 constexpr SIZE_T kCacheSettlingBytes = 2048;
 constexpr SIZE_T kMaxHeapGrowthPerCycle = 48;
 constexpr DWORD kUnloadWaitMs = 10000;

@@ -1,8 +1,7 @@
 # Builds one sample of the kit with one toolchain, as a host developer would, and has the driver
 # run it against the kit's stand-in updater. Defined by the caller: KIT, ARCH, SAMPLE (gui or
 # console), TOOLCHAIN (mingw or clang-cl), DRIVER, WINE, WORK, SOURCE_DIR; for mingw
-# TOOLCHAIN_FILE and GENERATOR; for clang-cl CLANG_CL, LLD_LINK, TRIPLE, MINGW_INCLUDE, MINGW_LIB;
-# PICTURE (optional): where the driver puts a picture of the window sample.
+# TOOLCHAIN_FILE and GENERATOR; for clang-cl CLANG_CL, LLD_LINK, TRIPLE, MINGW_INCLUDE, MINGW_LIB.
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -60,8 +59,4 @@ endfunction()
 windows_path(exe ${WORK}/${program}.exe)
 windows_path(standin ${KIT}/tools/VestabelStandIn.exe)
 windows_path(folder ${WORK})
-set(picture_argument)
-if(PICTURE)
-    windows_path(picture_argument ${PICTURE})
-endif()
-step(${WINE} ${DRIVER} ${SAMPLE} ${exe} ${standin} ${folder} ${picture_argument})
+step(${WINE} ${DRIVER} ${SAMPLE} ${exe} ${standin} ${folder})

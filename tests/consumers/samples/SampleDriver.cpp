@@ -1,9 +1,8 @@
 // Runs a sample of the kit as its user would, against the kit's stand-in updater, and checks
 // what it did. The window sample is driven like a person: once its progress bar moves, the
-// driver (optionally takes a picture of it and) clicks Cancel, waits for it to report the end,
-// and closes it.
+// driver clicks Cancel, waits for it to report the end, and closes it.
 //
-//   qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <work folder> [<picture.bmp>]
+//   qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <work folder>
 //
 // The stand-in is registered for the run and the registration removed at its end, as the tests
 // do. Exit code 0 when all is well.
@@ -62,43 +61,6 @@ std::wstring WindowText(HWND window)
     return text;
 }
 
-// The window as it looks now, as a 24-bit bitmap file.
-bool SavePicture(HWND window, const std::wstring& path)
-{
-    RECT rect = {};
-    ::GetWindowRect(window, &rect);
-    int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    HDC screen = ::GetDC(nullptr);
-    HDC memory = ::CreateCompatibleDC(screen);
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(info.bmiHeader);
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 24;
-    void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = ::SelectObject(memory, bitmap);
-    // Taken from the screen as it shows the window (Wine's PrintWindow leaves the controls out).
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    ::Sleep(300);
-    bool printed = ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY) != FALSE;
-    ::GdiFlush();
-    DWORD stride = (static_cast<DWORD>(width) * 3 + 3) & ~3u;
-    BITMAPFILEHEADER file = {};
-    file.bfType = 0x4D42;
-    file.bfOffBits = sizeof(file) + sizeof(info.bmiHeader);
-    file.bfSize = file.bfOffBits + stride * static_cast<DWORD>(height);
-    std::string bytes(reinterpret_cast<const char*>(&file), sizeof(file));
-    bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof(info.bmiHeader));
-    bytes.append(static_cast<const char*>(bits), stride * static_cast<DWORD>(height));
-    ::SelectObject(memory, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(memory);
-    ::ReleaseDC(nullptr, screen);
-    return printed && WriteFileBytes(path, bytes);
-}
-
 HANDLE StartSample(const std::wstring& exe, const std::wstring& list)
 {
     std::wstring commandLine = L"\"" + exe + L"\" \"" + list + L"\"";
@@ -121,7 +83,7 @@ DWORD Finish(HANDLE process, DWORD milliseconds)
     return code;
 }
 
-void DriveGui(const std::wstring& exe, const std::wstring& list, const std::wstring& picture)
+void DriveGui(const std::wstring& exe, const std::wstring& list)
 {
     HANDLE process = StartSample(exe, list);
     Check(process != nullptr, "the window sample starts");
@@ -141,8 +103,6 @@ void DriveGui(const std::wstring& exe, const std::wstring& list, const std::wstr
     }
     Check(WaitFor([&] { return ::SendMessageW(bar, PBM_GETPOS, 0, 0) > 0; }, 30000),
           "the progress bar moves with the updater's records");
-    if (!picture.empty())
-        Check(SavePicture(window, picture), "a picture of the window in the middle of the update");
     ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(100, BN_CLICKED), reinterpret_cast<LPARAM>(cancel));
     Check(WaitFor([&] { return WindowText(status).compare(0, 8, L"Finished") == 0; }, 60000),
           "after Cancel the sample reports the end of the call");
@@ -168,7 +128,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc < 5)
     {
-        std::fprintf(stderr, "usage: qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <folder> [<picture.bmp>]\n");
+        std::fprintf(stderr, "usage: qm_sample_driver gui|console <sample.exe> <VestabelStandIn.exe> <folder>\n");
         return 2;
     }
     std::wstring kind = argv[1], exe = argv[2], updater = argv[3], folder = argv[4];
@@ -187,7 +147,7 @@ int wmain(int argc, wchar_t** argv)
         CVestabelRegistration registration;
         Check(registration.SetPath(updater), "the stand-in is registered for the run");
         if (gui)
-            DriveGui(exe, list, argc > 5 ? argv[5] : L"");
+            DriveGui(exe, list);
         else
             DriveConsole(exe, list);
     }
