@@ -1,9 +1,9 @@
 // The module's per-thread and run-once state on platform primitives: the store behind its
-// thread-local variables, run-once flags and TLS slots.
+// thread-local variables and its run-once flags. (Whether its TLS slots go with the module is
+// the unload test's to see.)
 
 #include "sys/EmulatedTls.h"
 #include "sys/OnceFlag.h"
-#include "sys/ThreadSlot.h"
 
 #include <gtest/gtest.h>
 
@@ -146,32 +146,5 @@ TEST(OnceFlag, RunsOnceAndLetsLateCallersWaitForTheEnd)
     EXPECT_EQ(g_nOnceRuns, 1);
     EXPECT_EQ(g_nReturnedEarly, 0) << "a caller returned before the procedure had ended";
     EXPECT_EQ(g_nOnceFlag, 1) << "the threads library's value for a flag that ran";
-}
-
-TEST(ThreadSlot, HoldsOnePointerPerThreadAndGivesTheSlotBack)
-{
-    DWORD freeBefore = ::TlsAlloc();
-    ASSERT_NE(freeBefore, TLS_OUT_OF_INDEXES);
-    ::TlsFree(freeBefore);
-    {
-        CQMThreadSlot slot;
-        int mine = 0;
-        int theirs = 0;
-        EXPECT_EQ(slot.Get(), nullptr);
-        ASSERT_TRUE(slot.Set(&mine));
-        void* seenThere = &mine;
-        OnOtherThread([&] {
-            seenThere = slot.Get();
-            slot.Set(&theirs);
-        });
-        EXPECT_EQ(seenThere, nullptr) << "another thread starts empty";
-        EXPECT_EQ(slot.Get(), &mine);
-        ::SetLastError(ERROR_PATH_NOT_FOUND);
-        slot.Get();
-        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-    }
-    DWORD freeAfter = ::TlsAlloc();
-    EXPECT_EQ(freeAfter, freeBefore) << "the slot was not given back";
-    ::TlsFree(freeAfter);
 }
 } // namespace
