@@ -92,10 +92,17 @@ void DriveGui(const std::wstring& exe, const std::wstring& list)
     HWND window = nullptr;
     Check(WaitFor([&] { return (window = ::FindWindowW(L"PellorinGuiSample", nullptr)) != nullptr; }, 30000),
           "its window appears");
-    HWND bar = window != nullptr ? ::FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr) : nullptr;
-    HWND status = window != nullptr ? ::FindWindowExW(window, nullptr, L"Static", nullptr) : nullptr;
-    HWND cancel = window != nullptr ? ::FindWindowExW(window, nullptr, L"Button", L"Cancel") : nullptr;
-    Check(bar != nullptr && status != nullptr && cancel != nullptr, "it has a progress bar, a status line and Cancel");
+    // The window can be found while its WM_CREATE is still making the controls.
+    HWND bar = nullptr, status = nullptr, cancel = nullptr;
+    Check(window != nullptr && WaitFor(
+                                   [&] {
+                                       bar = ::FindWindowExW(window, nullptr, PROGRESS_CLASSW, nullptr);
+                                       status = ::FindWindowExW(window, nullptr, L"Static", nullptr);
+                                       cancel = ::FindWindowExW(window, nullptr, L"Button", L"Cancel");
+                                       return bar != nullptr && status != nullptr && cancel != nullptr;
+                                   },
+                                   10000),
+          "it has a progress bar, a status line and Cancel");
     if (bar == nullptr || status == nullptr || cancel == nullptr)
     {
         Finish(process, 0);
