@@ -86,7 +86,8 @@ int FrameUpdateComponents(const wchar_t* appName, const wchar_t* actionListPath,
     });
 
     WriteExitRecord(kLogNameUpdateComponents, std::to_wstring(result));
-    WaitForVestabelUI();
+    if (!context.m_bSkipInterfaceWait)
+        WaitForVestabelUI();
     ArchiveServiceLog();
     return result;
 }

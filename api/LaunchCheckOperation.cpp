@@ -92,7 +92,8 @@ int WaitForLaunchCheck(CDisabledHostWindows& hostWindows, QMCallContext& context
         BringWindowToFront(context.m_hOwnerWnd);
     // The done message is the worker's last act, so it ends at once; the bound only keeps a
     // worker stalled by the system from holding the host, and the worker keeps the module loaded.
-    if (worker != nullptr)
+    // A host that quit has waited for the updater long enough.
+    if (worker != nullptr && !progress.m_bAbandonedOnQuit)
         WaitHandlingSentMessages(worker, kWorkerEndLimitMs);
     return progress.m_nLaunchFlag;
 }

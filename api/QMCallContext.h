@@ -20,6 +20,9 @@ struct QMCallContext
     QMMsgBoxInfo m_busyMessage;
     // "Tavrin_Inc_ZL_QM_PL_v1" while this call owns it; released and closed on destruction.
     HANDLE m_hBusyMutex = nullptr;
+    // The run was given up when the host quit: the call returns without waiting for the
+    // updater's interface.
+    bool m_bSkipInterfaceWait = false;
 
     QMCallContext()
     {

@@ -139,6 +139,8 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
     if (!worker)
         SendFinishNotice(context.m_hProgressWnd, L"", L"");
     RunProgressMessageLoop(progress);
+    // A host that quit has waited for the updater long enough: not for its interface either.
+    context.m_bSkipInterfaceWait = progress.m_bAbandonedOnQuit;
     // The updater has run, but results the host cannot read are no results.
     return progress.m_bActionListSaved ? QM_UPDATE_DONE : QM_UPDATE_NOT_SUPPORTED;
 }

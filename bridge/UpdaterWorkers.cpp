@@ -49,7 +49,7 @@ bool WaitForDecisionOfAnotherProcess()
 }
 } // namespace
 
-bool CheckAppUpdate(const std::wstring& appName, int& flag)
+bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* call)
 {
     flag = 1;
     std::wstring request = CreateLaunchCheckRequest(appName);
@@ -66,6 +66,12 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag)
 
     if (!processInfo.empty() && !WaitForDecisionOfAnotherProcess())
         return true;
+    if (call != nullptr && !IsProgressWindowOf(call->m_hProgressWnd, call->m_nWindowThreadId))
+    {
+        WriteReasonRecord(kLogNameLaunchCheck, L"the call ended before the check's answer: the application update "
+                                               L"is not started");
+        return false;
+    }
 
     std::wstring updateRequest = CreateLaunchCheckRequest(appName);
     if (!RunVestabel(kLogNameLaunchCheck, {updateRequest, kSwitchUpdateApp}))
@@ -97,7 +103,7 @@ unsigned __stdcall LaunchCheckThreadProc(void* argument)
     {
         // One apartment for every request and result document of the sequence.
         CQMComInit com = InitializeComForThread();
-        CheckAppUpdate(copy->m_strAppName, flag);
+        CheckAppUpdate(copy->m_strAppName, flag, copy.get());
     }
     catch (...)
     {

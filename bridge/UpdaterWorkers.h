@@ -20,8 +20,10 @@ struct QMWorkerCopy
 };
 
 // Runs the check (and, when the result says so, the application update); sets flag to 1
-// (may go on starting) or 0 (must not). True when the sequence came to a regular end.
-bool CheckAppUpdate(const std::wstring& appName, int& flag);
+// (may go on starting) or 0 (must not). True when the sequence came to a regular end. With
+// call given, no further run starts once that call's progress window is gone: the call no
+// longer waits for the answer (its host quit).
+bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* call = nullptr);
 
 // Writes the component-update request and runs the updater with it.
 bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath);

@@ -125,6 +125,13 @@ std::string RunProgressSession(const CStandInScenario& scenario)
             ::Sleep(static_cast<DWORD>(delay));
     }
 
+    long silent = scenario.GetNumber("silent_ms", 0);
+    if (silent > 0)
+    {
+        events << "silent " << silent << " ms\n";
+        ::Sleep(static_cast<DWORD>(silent));
+    }
+
     if (scenario.Get("finish") == "none")
     {
         events << "ended without finish\n";

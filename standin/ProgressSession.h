@@ -7,6 +7,8 @@
 //                                    or "short" (cbData 100), "nodata" (lpData null), "tag" (dwData 999),
 //                                    "unterminated,<type>" (an ID of 256 letters without NUL)
 //   record_delay_ms=<n>              pause after each record
+//   silent_ms=<n>                    after the records, neither send nor answer anything for n ms
+//                                    (a cancel request included), then go on to the finish
 //   finish_code=<n>                  code of the finish record (0)
 //   cancel_finish_code=<n>           code of the finish record after a cancel (2)
 //   finish=none                      end without a finish record, as a crashed updater would

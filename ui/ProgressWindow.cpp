@@ -1,6 +1,7 @@
 #include "ui/ProgressWindow.h"
 
 #include "actionlist/ActionListUpdate.h"
+#include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ThreadSlot.h"
@@ -8,6 +9,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace
 {
@@ -59,6 +62,36 @@ void RelayCancel(QMProgressContext& context)
     DWORD_PTR ignored = 0;
     ::SendMessageTimeoutW(context.m_hUpdaterWnd, WM_QM_CANCEL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
                           kCancelTimeoutMs, &ignored);
+}
+
+// The host quit and the updater did not end the run in time: the results known so far are
+// kept, and every component still without one gets the code of a run that ended without its
+// finish record.
+void AbandonRunOnQuit(QMProgressContext& context)
+{
+    context.m_bAbandonedOnQuit = true;
+    if (context.m_bLaunchCheck)
+    {
+        WriteReasonRecord(kLogNameLaunchCheck, L"the host quit and the updater did not end the check within " +
+                                                   std::to_wstring(kQuitGraceMs / 1000) +
+                                                   L" s of the cancel request: the host goes on quitting");
+        CloseProgressWindow(context);
+        return;
+    }
+    std::vector<std::wstring> pending;
+    for (const QMComponentRecord& component : context.m_actionList.GetComponents())
+    {
+        if (component[QM_COMPONENT_RESULT] == L"0")
+            pending.push_back(component[QM_COMPONENT_ID]);
+    }
+    for (const std::wstring& id : pending)
+        context.m_actionList.SetResult(id, std::to_wstring(kNotRunCode));
+    WriteReasonRecord(kLogNameUpdateComponents, L"the host quit and the updater did not end the update within " +
+                                                    std::to_wstring(kQuitGraceMs / 1000) +
+                                                    L" s of the cancel request: every component without a result "
+                                                    L"gets 16");
+    SaveActionList(context);
+    CloseProgressWindow(context);
 }
 
 void ReportProgress(QMProgressContext& context, const QMProgressData& record)
@@ -144,21 +177,40 @@ HWND CreateProgressWindow(QMProgressContext& context)
 
 void RunProgressMessageLoop(QMProgressContext& context)
 {
-    // Only the window's own end stops the loop. A quit message of the host (its window
-    // closed, PostQuitMessage from a timer or from its callback) is kept aside and posted
-    // again afterwards, so that the host's own loop still ends, with the host's exit code.
+    // A quit message of the host (its window closed, PostQuitMessage from a timer or from its
+    // callback) is kept aside and posted again afterwards, so that the host's own loop still
+    // ends, with the host's exit code. Meanwhile the updater is asked to stop, and given
+    // kQuitGraceMs to do so: a silent one must not keep a quitting host alive for good.
     bool hostQuit = false;
     WPARAM hostExitCode = 0;
+    ULONGLONG quitAt = 0;
     while (!IsClosed(context))
     {
+        DWORD waitMs = INFINITE;
+        if (hostQuit)
+        {
+            ULONGLONG spent = ::GetTickCount64() - quitAt;
+            if (spent >= kQuitGraceMs)
+            {
+                AbandonRunOnQuit(context);
+                break;
+            }
+            waitMs = static_cast<DWORD>(kQuitGraceMs - spent);
+        }
         MSG message = {};
         // Sent messages (the updater's records, the worker's notices) are handled inside the peek.
         if (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         {
             if (message.message == WM_QUIT)
             {
-                hostQuit = true;
                 hostExitCode = message.wParam;
+                if (!hostQuit)
+                {
+                    hostQuit = true;
+                    quitAt = ::GetTickCount64();
+                    context.m_bCancelRequested = true;
+                    RelayCancel(context);
+                }
                 continue;
             }
             ::TranslateMessage(&message);
@@ -167,7 +219,7 @@ void RunProgressMessageLoop(QMProgressContext& context)
         }
         if (IsClosed(context))
             break;
-        ::MsgWaitForMultipleObjectsEx(0, nullptr, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, waitMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     CloseProgressWindow(context);
     ::UnregisterClassW(kProgressWindowClass, GetModuleInstance());

@@ -40,6 +40,9 @@ struct QMProgressContext
     // with this call's key in wParam; the save message closes only a component update's.
     bool m_bLaunchCheck = false;
     WPARAM m_nDoneKey = 0;
+    // The host quit during the run and the updater did not end it in time: the loop gave up
+    // waiting for it.
+    bool m_bAbandonedOnQuit = false;
 };
 
 // Loads the action list into the context with every result "0"; false when it cannot be loaded.
@@ -49,9 +52,13 @@ bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContex
 // The context's window, created (message-only, hidden) on the first call; null on failure.
 HWND CreateProgressWindow(QMProgressContext& context);
 
-// Dispatches the thread's messages until the context's window has closed. The loop ends on the
-// window's destruction, never on a quit message: a WM_QUIT of the host that arrives meanwhile
-// is taken out of the way and posted again, with its exit code, when the loop ends.
+// Dispatches the thread's messages until the context's window has closed. A WM_QUIT of the host
+// that arrives meanwhile asks the updater to cancel, as a callback answering zero does, and is
+// posted again, with its exit code, when the loop ends. An updater that has not ended the run
+// kQuitGraceMs after the quit is not waited for any longer: the run ends as one without its
+// finish record (the list saved with the results known so far, every component without one
+// marked 16; a launch check lets the host go on quitting) and m_bAbandonedOnQuit is set.
+constexpr DWORD kQuitGraceMs = 5000;
 void RunProgressMessageLoop(QMProgressContext& context);
 
 // Destroys the context's window if it is still open.

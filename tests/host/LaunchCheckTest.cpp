@@ -36,10 +36,11 @@ protected:
         EXPECT_TRUE(m_module.m_pfnLaunchCheck(app, &state));
         return state;
     }
-    std::vector<std::wstring> Switches()
+    std::vector<std::wstring> Switches() { return SwitchesOf(m_updater); }
+    static std::vector<std::wstring> SwitchesOf(const CStandInUpdater& updater)
     {
         std::vector<std::wstring> switches;
-        for (const StandInRun& run : m_updater.Runs())
+        for (const StandInRun& run : updater.Runs())
             switches.push_back(run.m_vecArguments.size() > 1 ? run.m_vecArguments[1] : L"");
         return switches;
     }
@@ -207,17 +208,44 @@ void CALLBACK PostQuitFromTimer(HWND, UINT, UINT_PTR id, DWORD)
     ::PostQuitMessage(7);
 }
 
+// A host that quits during the check asks the updater to stop and waits at most 5 s for it:
+// an answer in time still counts; a silent updater lets the host go on quitting, and its late
+// answer starts no application update.
 TEST_F(LaunchCheckTest, HostQuitFromATimerReachesTheHostsLoopAfterTheCheck)
 {
-    m_updater.SetScenario({"LaunchApp=Y", "delay_ms=500"});
-    UINT_PTR timer = ::SetTimer(nullptr, 0, 50, PostQuitFromTimer);
-    ASSERT_NE(timer, 0u);
-    EXPECT_EQ(Run(), 1);
-    ::KillTimer(nullptr, timer);
-    MSG message = {};
-    ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-    EXPECT_EQ(message.wParam, 7u);
-    EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    const struct
+    {
+        const char* label;
+        const char* delay;
+        int state;
+        DWORD atLeastMs, belowMs;
+        std::vector<std::wstring> switches;
+    } cases[] = {
+        {"answers in time", "delay_ms=500", 0, 0, 4000, kCheckAndUpdate},
+        {"silent", "check_app_update_qm.delay_ms=8000", 1, 4500, 7500, kCheckOnly},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        CStandInUpdater updater({"LaunchApp=R", "update_app.LaunchApp=N", c.delay});
+        UINT_PTR timer = ::SetTimer(nullptr, 0, 50, PostQuitFromTimer);
+        ASSERT_NE(timer, 0u);
+        DWORD start = ::GetTickCount();
+        EXPECT_EQ(Run(), c.state);
+        DWORD took = ::GetTickCount() - start;
+        ::KillTimer(nullptr, timer);
+        EXPECT_GE(took, c.atLeastMs);
+        EXPECT_LT(took, c.belowMs);
+        MSG message = {};
+        ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(message.wParam, 7u);
+        EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        // The worker goes on until the late answer, and must start nothing after it.
+        ASSERT_TRUE(CStandInUpdater::WaitUntilNoneRuns(15000));
+        ::Sleep(500);
+        ASSERT_TRUE(CStandInUpdater::WaitUntilNoneRuns(15000));
+        EXPECT_EQ(SwitchesOf(updater), c.switches);
+    }
 }
 
 // A second process sends the progress window a foreign done message (which would hold the

@@ -522,13 +522,16 @@ TEST_F(UpdateComponentsTest, WithoutCallbackTheUpdateStillRuns)
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"8"}));
 }
 
+// A host that quits asks the updater to stop; its quit reaches its own loop after the call.
 TEST_F(UpdateComponentsTest, HostQuitDuringTheUpdateReachesTheHostsLoopAfterTheCall)
 {
-    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,0;4,CompB,0,0,1,1,0", "finish_code=0"});
+    // The updater sees the cancel with its second record and sends no third.
+    m_updater.SetScenario(
+        {"progress=4,CompA,0,0,1,1,0;4,CompB,0,0,1,1,0;4,CompC,0,0,1,1,0", "record_delay_ms=300", "finish_code=0"});
     g_nQuitFromCallback = 42;
     EXPECT_EQ(Update(), QM_UPDATE_DONE);
-    EXPECT_EQ(g_calls.size(), 2u) << "the update ran to its finish";
-    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+    EXPECT_EQ(g_calls.size(), 2u) << "the updater stopped when asked";
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
     EXPECT_EQ(TakeHostQuit(), 42);
     EXPECT_EQ(TakeHostQuit(), -1) << "exactly the host's quit, once";
 
@@ -558,10 +561,37 @@ TEST_F(UpdateComponentsTest, HostQuitDuringTheUpdateReachesTheHostsLoopAfterTheC
     g_hDestroyFromCallback = host;
     EXPECT_EQ(Update(), QM_UPDATE_DONE);
     EXPECT_FALSE(::IsWindow(host));
-    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
     EXPECT_EQ(TakeHostQuit(), 5);
     EXPECT_LT(g_nDestroyTookMs, aloneTookMs + 500u) << "the worker's apartment answers meanwhile";
     ::UnregisterClassW(L"QMTestHostMain", ::GetModuleHandleW(nullptr));
+}
+
+// An updater that stays silent after the host quit holds it at most 5 s: the results known so
+// far are kept, the rest marked as after a run without its finish, and the next call runs.
+TEST_F(UpdateComponentsTest, SilentUpdaterReleasesAQuittingHostWithin5s)
+{
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "silent_ms=30000"});
+    g_nQuitFromCallback = 42;
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    DWORD took = ::GetTickCount() - start;
+    EXPECT_GE(took, 4500u);
+    EXPECT_LT(took, 7500u);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"16", L"16"}));
+    EXPECT_EQ(TakeHostQuit(), 42);
+    std::vector<std::wstring> records = AllLogRecords();
+    EXPECT_NE(std::find_if(records.begin(), records.end(),
+                           [](const std::wstring& r) { return r.find(L"PL,REASON,UpdateComponents,the host quit") == 0; }),
+              records.end());
+
+    // The silent updater still runs; the module is free for the next call.
+    g_nQuitFromCallback = -1;
+    ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+    CStandInUpdater next({"progress=4,CompB,0,0,1,1,7", "finish_code=14"});
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"7", L"0"}));
+    CStandInUpdater::EndAllRuns();
 }
 
 // A second process finds the progress window by class and sends it what it likes.
