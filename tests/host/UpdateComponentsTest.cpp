@@ -204,6 +204,17 @@ TEST_F(UpdateComponentsTest, RecordCodesAndFinishCodes)
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"3", L"3", L"3"}));
 }
 
+// The records of a cancel: the host's request, then whether the updater stopped or went on.
+std::vector<std::wstring> CancelRecords()
+{
+    std::vector<std::wstring> cancels;
+    for (const std::wstring& record : AllLogRecords())
+        if (record.compare(0, 10, L"PL,CANCEL,") == 0)
+            cancels.push_back(record);
+    return cancels;
+}
+
+// An updater that ignores the request finishes as if none had come: its finish code decides.
 TEST_F(UpdateComponentsTest, CancelReachesTheUpdaterAfterEveryRecordAndTheFinish)
 {
     g_cancelAtCall = 2;
@@ -213,10 +224,15 @@ TEST_F(UpdateComponentsTest, CancelReachesTheUpdaterAfterEveryRecordAndTheFinish
     EXPECT_NE(events.find("record 1 cancels 0"), std::string::npos) << events;
     EXPECT_NE(events.find("record 2 cancels 1"), std::string::npos) << events;
     EXPECT_NE(events.find("record 7 cancels 6"), std::string::npos) << events;
-    EXPECT_NE(events.find("finish 2 cancels 7"), std::string::npos) << events;
-    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
+    EXPECT_NE(events.find("finish 0 cancels 7"), std::string::npos) << events;
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+    EXPECT_EQ(CancelRecords(),
+              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
+                                         L"PL,CANCEL,UpdateComponents,the updater went on after the cancel request "
+                                         L"(5 more records),finish code 0"}));
 }
 
+// A cancelled update ends with the updater's cancel code in every component, and the log says so.
 TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
 {
     g_cancelAtCall = 1;
@@ -225,6 +241,11 @@ TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
     EXPECT_EQ(g_calls.size(), 1u);
     std::string events = m_updater.Events(1);
     EXPECT_NE(events.find("finish 2 cancels 2"), std::string::npos) << events;
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
+    EXPECT_EQ(CancelRecords(),
+              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
+                                         L"PL,CANCEL,UpdateComponents,the updater stopped at the cancel request,"
+                                         L"finish code 2"}));
 }
 
 // An updater that cannot run, or ends without its finish: every component 16, and the log says why.
@@ -239,8 +260,9 @@ TEST_F(UpdateComponentsTest, UpdaterThatDidNotFinishMarksEveryComponent16)
     } cases[] = {
         {"missing", L"C:\\no\\such\\updater.exe", {},
          L"PL,REASON,UpdateComponents,the registered updater's file is missing: C:\\no\\such\\updater.exe"},
-        {"crashed", nullptr, {"progress=4,CompA,0,0,1,1,5", "finish=none"},
-         L"PL,REASON,UpdateComponents,the updater ended without reporting its finish: every component gets 16"},
+        {"crashed", nullptr, {"progress=4,CompA,0,0,1,1,5", "finish=none", "exit_code=7"},
+         L"PL,REASON,UpdateComponents,the updater ended without reporting its finish (exit code 7): every component "
+         L"gets 16"},
     };
     for (const auto& c : cases)
     {
