@@ -108,7 +108,9 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
         ExplainRefusedList(context.m_strActionListPath);
     if (rewrite != QM_REWRITE_SAVED && rewrite != QM_REWRITE_CREATED)
         return QM_UPDATE_NOT_SUPPORTED;
-    WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
+    // The file the call works on: a relative path as resolved against the host's working folder.
+    WriteServiceLog(kServiceLogSource, L"UPDATE_XML",
+                    JoinLogFields({L"UpdateComponents", context.m_strActionListPath}));
     // An empty list is refused, busy or not: the answer does not depend on what else runs.
     if (rewrite == QM_REWRITE_CREATED)
     {

@@ -6,6 +6,7 @@
 #include "support/SmallVolume.h"
 #include "support/StandInUpdater.h"
 #include "support/TempFolder.h"
+#include "sys/Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -246,6 +248,96 @@ TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
               (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
                                          L"PL,CANCEL,UpdateComponents,the updater stopped at the cancel request,"
                                          L"finish code 2"}));
+}
+
+// The cells of a markdown table row, and the texts between backticks in a cell.
+std::vector<std::string> TableCells(const std::string& row)
+{
+    std::vector<std::string> cells;
+    size_t at = row.find('|');
+    while (at != std::string::npos)
+    {
+        size_t next = row.find('|', at + 1);
+        if (next == std::string::npos)
+            break;
+        cells.push_back(row.substr(at + 1, next - at - 1));
+        at = next;
+    }
+    return cells;
+}
+
+std::vector<std::string> Backticked(const std::string& cell)
+{
+    std::vector<std::string> texts;
+    for (size_t at = cell.find('`'); at != std::string::npos; at = cell.find('`', at + 1))
+    {
+        size_t end = cell.find('`', at + 1);
+        if (end == std::string::npos)
+            break;
+        texts.push_back(cell.substr(at + 1, end - at - 1));
+        at = end;
+    }
+    return texts;
+}
+
+// The kit's README states what every way of ending gives each component; each of its rows runs
+// here against the stand-in, so the reference and the module cannot part.
+TEST_F(UpdateComponentsTest, EveryEndingGivesTheResultsTheKitsReferenceStates)
+{
+    const char kTwoComponents[] = "<ActionList ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"/>"
+                                  "<Component ID=\"B\" Action=\"add\"/></ActionList>";
+    std::string readme = ReadFileBytes(BinFolder() + L"kit_README.md");
+    size_t at = readme.find("### How an update ends, and each component's Result");
+    ASSERT_NE(at, std::string::npos) << "the section is in the kit's README";
+    at = readme.find("|---|", at);
+    ASSERT_NE(at, std::string::npos);
+    at = readme.find('\n', at) + 1;
+    int rows = 0;
+    while (at < readme.size() && readme[at] == '|')
+    {
+        size_t end = readme.find('\n', at);
+        std::string row = readme.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        at = end == std::string::npos ? readme.size() : end + 1;
+        SCOPED_TRACE(row);
+        std::vector<std::string> cells = TableCells(row);
+        ASSERT_EQ(cells.size(), 4u);
+        std::vector<std::string> scenario;
+        bool hostCancels = false, busy = false;
+        for (const std::string& key : Backticked(cells[1]))
+        {
+            hostCancels |= key == "host_cancels=1";
+            busy |= key == "busy=1";
+            if (key != "host_cancels=1" && key != "busy=1")
+                scenario.push_back(key);
+        }
+        std::vector<std::wstring> stated;
+        for (const std::string& code : Backticked(cells[3]))
+            stated.push_back(Utf8ToWide(code));
+
+        ASSERT_TRUE(WriteFileBytes(m_strList, kTwoComponents));
+        m_updater.SetScenario(scenario);
+        g_calls.clear();
+        g_cancelAtCall = hostCancels ? 1 : 0;
+        // Another update runs: the busy mutex exists.
+        CQMKernelHandle running(busy ? ::CreateMutexW(nullptr, TRUE, L"Tavrin_Inc_ZL_QM_PL_v1") : nullptr);
+        EXPECT_EQ(Update(), std::atoi(cells[2].c_str()));
+        EXPECT_EQ(Results(), stated);
+        ++rows;
+    }
+    EXPECT_GE(rows, 7);
+}
+
+// A relative path is the host's: resolved against its working folder, and logged resolved.
+TEST_F(UpdateComponentsTest, RelativeListIsResolvedAndLoggedResolved)
+{
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(PlatformPathForTest(m_folder.Path()).c_str()));
+    int result = m_module.m_pfnUpdateComponents(L"App1", L"actions.xml", L"plugin", nullptr);
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(result, QM_UPDATE_DONE);
+    std::vector<std::wstring> records = AllLogRecords();
+    EXPECT_NE(std::find(records.begin(), records.end(), L"PL,UPDATE_XML,UpdateComponents," + m_strList), records.end());
 }
 
 // An updater that cannot run, or ends without its finish: every component 16, and the log says why.
