@@ -422,48 +422,12 @@ TEST(QmhostOutput, PathsOutsideTheCodePageComeOutWhole)
 
 namespace
 {
-// The demo puts the registration it found back as it was, type, length and all.
-TEST(QmhostDemo, PutsTheRegistrationBackAsItWasOrLeavesItAlone)
-{
-    CStandInUpdater updater;
-    const struct
-    {
-        const char* label;
-        std::wstring value;
-        DWORD type;
-        DWORD exitCode;
-    } cases[] = {
-        {"a path to expand", L"%ProgramFiles%\\Service\\updater.exe", REG_EXPAND_SZ, 0},
-        {"a long path", L"C:\\" + std::wstring(1500, L'p') + L".exe", REG_SZ, 0},
-    };
-    for (const auto& c : cases)
-    {
-        SCOPED_TRACE(c.label);
-        CVestabelRegistration registration;
-        ASSERT_TRUE(registration.SetRaw(c.value.c_str(), DWORD((c.value.size() + 1) * sizeof(wchar_t)), c.type));
-        DoctorRun run = RunQmhost(L"demo");
-        EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
-        std::vector<wchar_t> after(4096);
-        DWORD size = DWORD(after.size() * sizeof(wchar_t)), type = 0;
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
-                                  KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key),
-                  ERROR_SUCCESS);
-        LONG read = ::RegQueryValueExW(key, L"Vestabel exe path", nullptr, &type, reinterpret_cast<BYTE*>(after.data()), &size);
-        ::RegCloseKey(key);
-        ASSERT_EQ(read, ERROR_SUCCESS);
-        EXPECT_EQ(type, c.type);
-        EXPECT_EQ(std::wstring(after.data()), c.value);
-    }
-}
-
 struct RegistrationNow
 {
-    bool m_bPresent = false;
-    DWORD m_nType = REG_NONE;
+    DWORD m_nType = REG_NONE; // REG_NONE: none
     std::wstring m_strText;
 
-    bool Is(DWORD type, const std::wstring& text) const { return m_bPresent && m_nType == type && m_strText == text; }
+    bool Is(DWORD type, const std::wstring& text) const { return m_nType == type && m_strText == text; }
 };
 
 RegistrationNow ReadRegistrationNow()
@@ -473,12 +437,35 @@ RegistrationNow ReadRegistrationNow()
     DWORD size = DWORD(text.size() * sizeof(wchar_t));
     CQMRegKey key;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
-                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Put()) != ERROR_SUCCESS)
-        return now;
-    now.m_bPresent = ::RegQueryValueExW(key.Get(), L"Vestabel exe path", nullptr, &now.m_nType,
-                                        reinterpret_cast<BYTE*>(text.data()), &size) == ERROR_SUCCESS;
-    now.m_strText = text.data();
+                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Put()) == ERROR_SUCCESS &&
+        ::RegQueryValueExW(key.Get(), L"Vestabel exe path", nullptr, &now.m_nType, reinterpret_cast<BYTE*>(text.data()),
+                           &size) == ERROR_SUCCESS)
+        now.m_strText = text.data();
     return now;
+}
+
+// The demo puts the registration it found back as it was, type, length and all.
+TEST(QmhostDemo, PutsTheRegistrationBackAsItWasOrLeavesItAlone)
+{
+    CStandInUpdater updater;
+    const struct
+    {
+        const char* label;
+        std::wstring value;
+        DWORD type;
+    } cases[] = {
+        {"a path to expand", L"%ProgramFiles%\\Service\\updater.exe", REG_EXPAND_SZ},
+        {"a long path", L"C:\\" + std::wstring(1500, L'p') + L".exe", REG_SZ},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        CVestabelRegistration registration;
+        ASSERT_TRUE(registration.SetRaw(c.value.c_str(), DWORD((c.value.size() + 1) * sizeof(wchar_t)), c.type));
+        DoctorRun run = RunQmhost(L"demo");
+        EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+        EXPECT_TRUE(ReadRegistrationNow().Is(c.type, c.value));
+    }
 }
 
 // What qmhost keeps of a registration it replaced lives beside the service's key.
@@ -545,7 +532,7 @@ TEST_F(QmhostRegistration, RegisterKeepsWhatItReplacesAndUnregisterPutsItBack)
     EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
     run = RunQmhost(L"unregister --force");
     EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
-    EXPECT_FALSE(ReadRegistrationNow().m_bPresent);
+    EXPECT_EQ(ReadRegistrationNow().m_nType, DWORD(REG_NONE));
 }
 
 TEST_F(QmhostRegistration, AKilledDemosRegistrationIsPutBackByTheNextCommand)

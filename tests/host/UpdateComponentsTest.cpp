@@ -14,7 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstdlib>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -250,33 +250,13 @@ TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
                                          L"finish code 2"}));
 }
 
-// The cells of a markdown table row, and the texts between backticks in a cell.
-std::vector<std::string> TableCells(const std::string& row)
-{
-    std::vector<std::string> cells;
-    size_t at = row.find('|');
-    while (at != std::string::npos)
-    {
-        size_t next = row.find('|', at + 1);
-        if (next == std::string::npos)
-            break;
-        cells.push_back(row.substr(at + 1, next - at - 1));
-        at = next;
-    }
-    return cells;
-}
-
+// The texts between backticks in a cell of a markdown table.
 std::vector<std::string> Backticked(const std::string& cell)
 {
     std::vector<std::string> texts;
-    for (size_t at = cell.find('`'); at != std::string::npos; at = cell.find('`', at + 1))
-    {
-        size_t end = cell.find('`', at + 1);
-        if (end == std::string::npos)
-            break;
-        texts.push_back(cell.substr(at + 1, end - at - 1));
-        at = end;
-    }
+    std::regex quoted("`([^`]*)`");
+    for (auto match = std::sregex_iterator(cell.begin(), cell.end(), quoted); match != std::sregex_iterator(); ++match)
+        texts.push_back((*match)[1]);
     return texts;
 }
 
@@ -291,19 +271,18 @@ TEST_F(UpdateComponentsTest, EveryEndingGivesTheResultsTheKitsReferenceStates)
     ASSERT_NE(at, std::string::npos) << "the section is in the kit's README";
     at = readme.find("|---|", at);
     ASSERT_NE(at, std::string::npos);
-    at = readme.find('\n', at) + 1;
+    // Each row: how it ends | scenario | returns | results.
+    std::regex rowPattern("\\|[^|]*\\|([^|]*)\\|\\s*(\\d+)\\s*\\|([^|]*)\\|\\r?\\n");
     int rows = 0;
-    while (at < readme.size() && readme[at] == '|')
+    std::smatch row;
+    for (auto from = readme.cbegin() + static_cast<std::ptrdiff_t>(readme.find('\n', at) + 1);
+         std::regex_search(from, readme.cend(), row, rowPattern, std::regex_constants::match_continuous);
+         from = row[0].second)
     {
-        size_t end = readme.find('\n', at);
-        std::string row = readme.substr(at, end == std::string::npos ? std::string::npos : end - at);
-        at = end == std::string::npos ? readme.size() : end + 1;
-        SCOPED_TRACE(row);
-        std::vector<std::string> cells = TableCells(row);
-        ASSERT_EQ(cells.size(), 4u);
+        SCOPED_TRACE(row.str());
         std::vector<std::string> scenario;
         bool hostCancels = false, busy = false;
-        for (const std::string& key : Backticked(cells[1]))
+        for (const std::string& key : Backticked(row[1]))
         {
             hostCancels |= key == "host_cancels=1";
             busy |= key == "busy=1";
@@ -311,7 +290,7 @@ TEST_F(UpdateComponentsTest, EveryEndingGivesTheResultsTheKitsReferenceStates)
                 scenario.push_back(key);
         }
         std::vector<std::wstring> stated;
-        for (const std::string& code : Backticked(cells[3]))
+        for (const std::string& code : Backticked(row[3]))
             stated.push_back(Utf8ToWide(code));
 
         ASSERT_TRUE(WriteFileBytes(m_strList, kTwoComponents));
@@ -320,7 +299,7 @@ TEST_F(UpdateComponentsTest, EveryEndingGivesTheResultsTheKitsReferenceStates)
         g_cancelAtCall = hostCancels ? 1 : 0;
         // Another update runs: the busy mutex exists.
         CQMKernelHandle running(busy ? ::CreateMutexW(nullptr, TRUE, L"Tavrin_Inc_ZL_QM_PL_v1") : nullptr);
-        EXPECT_EQ(Update(), std::atoi(cells[2].c_str()));
+        EXPECT_EQ(Update(), std::stoi(row[2]));
         EXPECT_EQ(Results(), stated);
         ++rows;
     }
