@@ -302,7 +302,13 @@ public:
     {
         m_hMutex.Reset(::CreateMutexW(nullptr, FALSE, kTurnMutexName));
         if (!m_hMutex)
+        {
+            // Without the turn nothing may change: another qmhost could be halfway through.
+            if (wait)
+                QMPrintError(L"qmhost: the registration's turn %ls cannot be had (error %lu); nothing is changed\n",
+                             kTurnMutexName, ::GetLastError());
             return;
+        }
         DWORD state = ::WaitForSingleObject(m_hMutex.Get(), 0);
         if (state == WAIT_TIMEOUT && wait)
         {
@@ -345,6 +351,21 @@ void RecoverWithTurn()
         UndoChange(journal, kRegisterEntry, L"a qmhost register or unregister");
 }
 
+// With the turn held: undoes what a killed qmhost left, and reads the registration as it is now.
+// False after saying why not; nothing is changed then.
+bool BeginChange(const CRegistrationTurn& turn, QMRegValue& current)
+{
+    if (!turn.Owned())
+        return false;
+    RecoverWithTurn();
+    LONG rc = ReadRegistration(current);
+    if (rc != ERROR_SUCCESS)
+        QMPrintError(L"qmhost: the updater registration cannot be read (%ls), so it could not be put back; it is "
+                     L"left as it is and nothing runs\n",
+                     DescribeError(rc).c_str());
+    return rc == ERROR_SUCCESS;
+}
+
 // The full path of an executable file, or empty.
 std::wstring ResolveExecutable(const wchar_t* path)
 {
@@ -375,18 +396,9 @@ int Register(const wchar_t* path, bool force)
         return 1;
     }
     CRegistrationTurn turn(true);
-    if (!turn.Owned())
-        return 1;
-    RecoverWithTurn();
     QMRegValue current;
-    LONG rc = ReadRegistration(current);
-    if (rc != ERROR_SUCCESS)
-    {
-        QMPrintError(L"qmhost: the updater registration cannot be read (%ls), so it could not be put back; it "
-                     L"is left as it is\n",
-                     DescribeError(rc).c_str());
+    if (!BeginChange(turn, current))
         return 1;
-    }
     QMJournalEntry previous;
     bool hadEntry = ReadJournal(kRegisterEntry, previous);
     // The kit's own registration is replaced freely; what it replaced is still what goes back.
@@ -402,7 +414,7 @@ int Register(const wchar_t* path, bool force)
     journal.m_nProcessId = ::GetCurrentProcessId();
     journal.m_original = kitsOwn ? previous.m_original : current;
     journal.m_written = StringValue(full);
-    rc = WriteJournal(kRegisterEntry, journal);
+    LONG rc = WriteJournal(kRegisterEntry, journal);
     if (rc == ERROR_SUCCESS)
         rc = WriteRegistration(journal.m_written);
     if (rc != ERROR_SUCCESS)
@@ -426,17 +438,10 @@ int Register(const wchar_t* path, bool force)
 int Unregister(bool force)
 {
     CRegistrationTurn turn(true);
-    if (!turn.Owned())
-        return 1;
-    RecoverWithTurn();
     QMRegValue current;
-    LONG rc = ReadRegistration(current);
-    if (rc != ERROR_SUCCESS)
-    {
-        QMPrintError(L"qmhost: the updater registration cannot be read (%ls); it is left as it is\n",
-                     DescribeError(rc).c_str());
+    if (!BeginChange(turn, current))
         return 1;
-    }
+    LONG rc = ERROR_SUCCESS;
     QMJournalEntry journal;
     if (ReadJournal(kRegisterEntry, journal))
     {
@@ -492,22 +497,13 @@ int Unregister(bool force)
 int BeginDemo(const wchar_t* standInPath)
 {
     auto turn = std::make_unique<CRegistrationTurn>(true);
-    if (!turn->Owned())
-        return 0;
-    RecoverWithTurn();
     QMRegValue current;
-    LONG rc = ReadRegistration(current);
-    if (rc != ERROR_SUCCESS)
-    {
-        QMPrintError(L"qmhost: the updater registration cannot be read (%ls), so the demo could not put it back; "
-                     L"it leaves it alone and does not run\n",
-                     DescribeError(rc).c_str());
+    if (!BeginChange(*turn, current))
         return 0;
-    }
     g_demoJournal.m_nProcessId = ::GetCurrentProcessId();
     g_demoJournal.m_original = current;
     g_demoJournal.m_written = StringValue(standInPath);
-    rc = WriteJournal(kDemoEntry, g_demoJournal);
+    LONG rc = WriteJournal(kDemoEntry, g_demoJournal);
     if (rc == ERROR_SUCCESS)
         rc = WriteRegistration(g_demoJournal.m_written);
     if (rc != ERROR_SUCCESS)
