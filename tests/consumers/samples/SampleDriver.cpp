@@ -142,10 +142,13 @@ void DriveConsole(const std::wstring& exe, const std::wstring& list)
     Check(process != nullptr, "the console sample starts");
     if (process != nullptr)
         Check(Finish(process, 60000) == 0, "it ends with exit code 0");
+    // What is in the pipe once it has ended; a process that inherited the pipe's other end (under
+    // Wine, one started for the sample's COM) may keep it open, so the read must not wait for its end.
     std::string output;
     char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0)
+    DWORD available = 0, read = 0;
+    while (::PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+           ::ReadFile(readEnd, buffer, sizeof(buffer) < available ? sizeof(buffer) : available, &read, nullptr))
         output.append(buffer, read);
     ::CloseHandle(readEnd);
     std::printf("%s", output.c_str());
