@@ -286,6 +286,8 @@ struct QMListTrial
     bool m_bAccepted = false;
     std::wstring m_strWhy;
     DWORD m_nSystemError = ERROR_SUCCESS;
+    // The list's folder takes no file: whatever the list holds, that is the reason.
+    bool m_bFolderRefuses = false;
 };
 
 // A copy of the host's list beside it, gone with this object; the host's file is only read.
@@ -324,6 +326,7 @@ QMListTrial TryTheCallsSteps(const std::wstring& list, const std::wstring& compo
     {
         trial.m_strWhy = L"the action list's folder takes no new file, so the list cannot be written";
         trial.m_nSystemError = error;
+        trial.m_bFolderRefuses = true;
         return trial;
     }
     DWORD attributes = ::GetFileAttributesW(platform.c_str());
@@ -337,7 +340,7 @@ QMListTrial TryTheCallsSteps(const std::wstring& list, const std::wstring& compo
     CListCopy copy(list);
     if (exists && !::CopyFileW(platform.c_str(), ToPlatformPath(copy.Path()).c_str(), FALSE))
     {
-        trial.m_strWhy = L"the action list cannot be read";
+        trial.m_strWhy = L"the action list cannot be copied beside itself";
         trial.m_nSystemError = ::GetLastError();
         return trial;
     }
@@ -370,15 +373,17 @@ int RunListCheck(const wchar_t* path, const wchar_t* componentType)
         CDoctorReport report;
         if (!trial.m_bAccepted)
         {
-            std::wstring finding = check.m_bAccepted ? trial.m_strWhy : check.m_strReason;
-            DWORD error = check.m_bAccepted ? trial.m_nSystemError : check.m_nSystemError;
+            bool trialSays = check.m_bAccepted || trial.m_bFolderRefuses;
+            std::wstring finding = trialSays ? trial.m_strWhy : check.m_strReason;
+            DWORD error = trialSays ? trial.m_nSystemError : check.m_nSystemError;
             if (error != ERROR_SUCCESS)
                 finding += L" (" + DescribeSystemError(error) + L")";
+            bool created = check.m_bMissing && !trial.m_bFolderRefuses;
             report.Problem(L"action list", finding + L": UpdateComponents answers " + std::to_wstring(QM_UPDATE_NOT_SUPPORTED) +
-                                               (check.m_bMissing ? L" and writes an empty list with its component type"
-                                                                 : L" and leaves the file as it is"),
-                           check.m_bMissing ? L"write the action list before the call"
-                           : !check.m_bAccepted
+                                               (created ? L" and writes an empty list with its component type"
+                                                        : L" and leaves the file as it is"),
+                           created ? L"write the action list before the call"
+                           : !trialSays
                                ? L"write the list as the kit's README describes it: root ActionList, "
                                  L"a Component element with ID and Action for each component"
                                : L"let the call write the list and its folder: close the program that holds it, "

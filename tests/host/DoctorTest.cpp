@@ -602,6 +602,8 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         {"an empty file", kFile, "", 1, L"problem  action list  the action list "},
         {"missing", kMissing, nullptr, 1,
          L"the action list does not exist: UpdateComponents answers 100 and writes an empty list"},
+        // Where nothing can be written; as root under Wine no folder refuses files, a missing one does.
+        {"no folder/to write in", kMissing, nullptr, 1, L"the action list's folder takes no new file"},
         {"a folder", kFolder, nullptr, 1, L"the action list is a folder"},
         {"held by another program", kHeld, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
          L"the action list cannot be replaced now"},
