@@ -7,6 +7,7 @@
 #include "xml/XMLParser.h"
 
 #include <memory>
+#include <string>
 
 namespace
 {
@@ -63,8 +64,14 @@ QMActionListCheck CheckActionList(const std::wstring& path)
     size_t elements = CountChildElements(document->m_pRoot);
     CQMActionListXML model;
     model.ParseComponents(document->m_pRoot);
-    check.m_bAccepted = true;
     check.m_nComponents = model.GetComponents().size();
     check.m_nDropped = elements - check.m_nComponents;
+    if (check.m_nComponents == 0)
+    {
+        check.m_strReason = L"the action list names no component with both ID and Action (" +
+                            std::to_wstring(check.m_nDropped) + L" element(s) lack one)";
+        return check;
+    }
+    check.m_bAccepted = true;
     return check;
 }

@@ -31,6 +31,12 @@ int RewriteActionList(const std::wstring& path, const std::wstring& componentTyp
             return QM_REWRITE_KEPT;
         created = true;
     }
+    else if (model.GetComponents().empty())
+    {
+        // Every element lacks an ID or an Action: the call refuses the list, so it is decided
+        // here, before a write that would leave the host nothing of what it wrote.
+        return QM_REWRITE_KEPT;
+    }
     model.m_strComponentType = componentType;
     if (!SaveActionListRetrying(model, path))
         return QM_REWRITE_NOT_WRITTEN;

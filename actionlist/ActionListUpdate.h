@@ -10,13 +10,15 @@
 enum : int
 {
     QM_REWRITE_SAVED = 0,       // written with the component type
-    QM_REWRITE_KEPT = 1,        // the file exists but cannot be loaded: left byte for byte
+    QM_REWRITE_KEPT = 1,        // the file exists but is refused (unreadable, or no component with an ID
+                                // and an Action): left byte for byte
     QM_REWRITE_NOT_WRITTEN = 2, // loaded, but the file could not be written
     QM_REWRITE_CREATED = 3,     // there was none: an empty list with the component type was written
 };
 
-// Loads the list at path, sets its component type and writes it back. A missing list
-// becomes an empty list carrying the component type, as before.
+// Loads the list at path, sets its component type and writes it back. A list the call refuses
+// is refused before anything is written; a missing list becomes an empty list carrying the
+// component type, as before (and is refused too).
 int RewriteActionList(const std::wstring& path, const std::wstring& componentType);
 
 // Writes the model to path, replacing the file in one step: it holds the whole old list or the

@@ -61,13 +61,14 @@ int RunListOperation(const std::wstring& listPath, const wchar_t* logName, const
     // the two would load the XML library twice per call. Balanced when the call ends.
     CQMComInit com = InitializeComForThread();
     std::wstring requestPath = writeRequest(hostListPath);
-    if (!RunVestabel(logName, {requestPath, switchName}))
+    unsigned long exitCode = kUpdaterExitUnknown;
+    if (!RunVestabel(logName, {requestPath, switchName}, &exitCode))
         return QM_LIST_NOT_SUPPORTED;
 
     WriteServiceLog(kServiceLogSource, L"CATCH_XML", logName);
     std::wstring processInfo;
     int code = QM_LIST_NO_RESULT;
-    CatchResultDocument(requestPath, processInfo, &code, logName);
+    CatchResultDocument(requestPath, processInfo, &code, logName, exitCode);
     return code;
 }
 } // namespace

@@ -53,7 +53,7 @@ void ExplainRefusedList(const std::wstring& path, bool created = false)
         WriteReasonRecord(kLogNameUpdateComponents, check.m_strReason + L": " + path, check.m_nSystemError);
 }
 
-bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context, bool listCreated)
+bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallContext& context)
 {
     busy = false;
     if (IsInstanceBusy())
@@ -65,7 +65,7 @@ bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallConte
     auto callback = reinterpret_cast<QMHostProgressFn>(reinterpret_cast<void*>(context.m_pfnProgress));
     if (!PrepareProgressContext(context.m_strActionListPath, progress, callback))
     {
-        ExplainRefusedList(context.m_strActionListPath, listCreated);
+        ExplainRefusedList(context.m_strActionListPath);
         return false;
     }
     context.m_hProgressWnd = CreateProgressWindow(progress);
@@ -108,11 +108,19 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
         ExplainRefusedList(context.m_strActionListPath);
     if (rewrite != QM_REWRITE_SAVED && rewrite != QM_REWRITE_CREATED)
         return QM_UPDATE_NOT_SUPPORTED;
-    WriteServiceLog(kServiceLogSource, L"UPDATE_XML", JoinLogFields({L"UpdateComponents", actionListPath}));
+    // The file the call works on: a relative path as resolved against the host's working folder.
+    WriteServiceLog(kServiceLogSource, L"UPDATE_XML",
+                    JoinLogFields({L"UpdateComponents", context.m_strActionListPath}));
+    // An empty list is refused, busy or not: the answer does not depend on what else runs.
+    if (rewrite == QM_REWRITE_CREATED)
+    {
+        ExplainRefusedList(context.m_strActionListPath, true);
+        return QM_UPDATE_NOT_SUPPORTED;
+    }
 
     QMProgressContext progress;
     bool busy = false;
-    if (!PrepareComponentUpdate(progress, busy, context, rewrite == QM_REWRITE_CREATED))
+    if (!PrepareComponentUpdate(progress, busy, context))
     {
         CloseProgressWindow(progress);
         return QM_UPDATE_NOT_SUPPORTED;

@@ -1,5 +1,6 @@
 #include "bridge/ResultDocument.h"
 
+#include "bridge/VestabelRun.h"
 #include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -41,14 +42,15 @@ bool IsOlderThanRequest(const std::wstring& resultPath, const std::wstring& requ
     return ::CompareFileTime(&result.ftLastWriteTime, &request.ftLastWriteTime) < 0;
 }
 // Why a run's result could not be taken, for its reason record.
-std::wstring DescribeUnreadResult(const std::wstring& resultPath, int status, bool stale)
+std::wstring DescribeUnreadResult(const std::wstring& resultPath, int status, bool stale, unsigned long exitCode)
 {
     if (stale)
         return L"the result document is older than its request (an earlier run's): " + resultPath;
     if (status == QM_RESULT_WRONG_ROOT)
         return L"the result document's root is not CheckResult: " + resultPath;
     if (::GetFileAttributesW(ToPlatformPath(resultPath).c_str()) == INVALID_FILE_ATTRIBUTES)
-        return L"the updater wrote no result document: " + resultPath;
+        return L"the updater wrote no result document and ended with " + DescribeUpdaterExitCode(exitCode) +
+               L" (expected at " + resultPath + L")";
     QMXMLLoadProblem problem = DiagnoseXMLFile(resultPath);
     return L"the result document " +
            (problem.m_eKind == QMXMLLoadProblem::QM_XML_LOADS ? std::wstring(L"cannot be read")
@@ -99,7 +101,7 @@ int ReadResultDocument(const std::wstring& resultPath, QMCheckResult& result)
 }
 
 int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode,
-                        const wchar_t* logName)
+                        const wchar_t* logName, unsigned long updaterExitCode)
 {
     std::wstring resultPath = GetResultDocumentPath(requestPath);
     QMCheckResult result;
@@ -111,7 +113,7 @@ int CatchResultDocument(const std::wstring& requestPath, std::wstring& processIn
         if (resultCode != nullptr)
             *resultCode = kNoResultCode;
         if (logName != nullptr)
-            WriteReasonRecord(logName, DescribeUnreadResult(resultPath, status, stale));
+            WriteReasonRecord(logName, DescribeUnreadResult(resultPath, status, stale, updaterExitCode));
     }
     else
     {

@@ -1,6 +1,8 @@
 #pragma once
 // The result document the updater leaves beside a request: "RESULT_" + the request's file name.
 
+#include "bridge/VestabelRun.h"
+
 #include <string>
 
 // Launch decisions read from "LaunchApp".
@@ -36,6 +38,7 @@ int ReadResultDocument(const std::wstring& resultPath, QMCheckResult& result);
 
 // Reads and deletes the result of a request; returns the launch decision. A missing or
 // unreadable result, or one written before the request, gives QM_LAUNCH_NONE and, when
-// asked for, the code 20; with a log name, a reason record says which it was.
+// asked for, the code 20; with a log name, a reason record says which it was, with the
+// updater's exit code (as RunVestabel gave it) when it wrote none.
 int CatchResultDocument(const std::wstring& requestPath, std::wstring& processInfo, int* resultCode = nullptr,
-                        const wchar_t* logName = nullptr);
+                        const wchar_t* logName = nullptr, unsigned long updaterExitCode = kUpdaterExitUnknown);

@@ -53,12 +53,13 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* 
 {
     flag = 1;
     std::wstring request = CreateLaunchCheckRequest(appName);
-    if (!RunVestabel(kLogNameLaunchCheck, {request, kSwitchCheckAppUpdate}))
+    unsigned long exitCode = kUpdaterExitUnknown;
+    if (!RunVestabel(kLogNameLaunchCheck, {request, kSwitchCheckAppUpdate}, &exitCode))
         return false;
     LogLaunchCheckResult();
 
     std::wstring processInfo;
-    int decision = CatchResultDocument(request, processInfo, nullptr, kLogNameLaunchCheck);
+    int decision = CatchResultDocument(request, processInfo, nullptr, kLogNameLaunchCheck, exitCode);
     if (decision == QM_LAUNCH_YES)
         return true;
     if (decision != QM_LAUNCH_RESTART)
@@ -74,11 +75,11 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* 
     }
 
     std::wstring updateRequest = CreateLaunchCheckRequest(appName);
-    if (!RunVestabel(kLogNameLaunchCheck, {updateRequest, kSwitchUpdateApp}))
+    if (!RunVestabel(kLogNameLaunchCheck, {updateRequest, kSwitchUpdateApp}, &exitCode))
         return false;
     LogLaunchCheckResult();
     std::wstring ignored;
-    int updateDecision = CatchResultDocument(updateRequest, ignored, nullptr, kLogNameLaunchCheck);
+    int updateDecision = CatchResultDocument(updateRequest, ignored, nullptr, kLogNameLaunchCheck, exitCode);
     if (updateDecision == QM_LAUNCH_YES)
         return true;
     if (updateDecision == QM_LAUNCH_NO)
@@ -89,10 +90,10 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* 
     return false;
 }
 
-bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath)
+bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath, unsigned long& exitCode)
 {
     std::wstring request = CreateUpdateComponentsRequest(actionListPath, appName);
-    return RunVestabel(kLogNameUpdateComponents, {request, kSwitchUpdateComponents});
+    return RunVestabel(kLogNameUpdateComponents, {request, kSwitchUpdateComponents}, &exitCode);
 }
 
 unsigned __stdcall LaunchCheckThreadProc(void* argument)
@@ -119,10 +120,11 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
 {
     std::unique_ptr<QMWorkerCopy> copy(static_cast<QMWorkerCopy*>(argument));
     bool ran = false;
+    unsigned long exitCode = kUpdaterExitUnknown;
     try
     {
         CQMComInit com = InitializeComForThread();
-        ran = RunComponentUpdate(copy->m_strAppName, copy->m_strActionListPath);
+        ran = RunComponentUpdate(copy->m_strAppName, copy->m_strActionListPath, exitCode);
     }
     catch (...)
     {
@@ -132,8 +134,9 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
     if (IsProgressWindowOf(copy->m_hProgressWnd, copy->m_nWindowThreadId))
     {
         if (ran)
-            WriteReasonRecord(kLogNameUpdateComponents,
-                              L"the updater ended without reporting its finish: every component gets 16");
+            WriteReasonRecord(kLogNameUpdateComponents, L"the updater ended without reporting its finish (" +
+                                                            DescribeUpdaterExitCode(exitCode) +
+                                                            L"): every component gets 16");
         SendFinishNotice(copy->m_hProgressWnd, L"", L"");
     }
     return 0;

@@ -26,7 +26,7 @@ struct QMWorkerCopy
 bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* call = nullptr);
 
 // Writes the component-update request and runs the updater with it.
-bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath);
+bool RunComponentUpdate(const std::wstring& appName, const std::wstring& actionListPath, unsigned long& exitCode);
 
 // Thread procedures: the argument is a QMWorkerCopy allocated with new, which they own.
 unsigned __stdcall LaunchCheckThreadProc(void* argument);

@@ -35,8 +35,21 @@ bool BuildVestabelParameters(const std::vector<std::wstring>& arguments, std::ws
     return true;
 }
 
-bool RunVestabel(const wchar_t* logName, const std::vector<std::wstring>& arguments)
+std::wstring DescribeUpdaterExitCode(unsigned long exitCode)
 {
+    if (exitCode == kUpdaterExitUnknown)
+        return L"exit code unknown";
+    if (exitCode < 0x80000000ul)
+        return L"exit code " + std::to_wstring(exitCode);
+    wchar_t hex[16] = {};
+    ::wsprintfW(hex, L"0x%08lX", exitCode);
+    return std::wstring(L"exit code ") + hex;
+}
+
+bool RunVestabel(const wchar_t* logName, const std::vector<std::wstring>& arguments, unsigned long* exitCode)
+{
+    if (exitCode != nullptr)
+        *exitCode = kUpdaterExitUnknown;
     // A request that was refused has no path: there is nothing for the updater to do.
     if (arguments.empty() || arguments[0].empty())
         return false;
@@ -71,6 +84,13 @@ bool RunVestabel(const wchar_t* logName, const std::vector<std::wstring>& argume
     // host's own threads during a list call, the desktop, and a worker's COM apartment window.
     CQMKernelHandle process(info.hProcess);
     if (process)
+    {
         WaitHandlingSentMessages(process.Get(), INFINITE);
+        // Not the outcome (that is the result document's or the records'), but what a support
+        // engineer needs when neither came: a crash shows here.
+        DWORD code = 0;
+        if (exitCode != nullptr && ::GetExitCodeProcess(process.Get(), &code))
+            *exitCode = code;
+    }
     return true;
 }

@@ -137,7 +137,8 @@ std::string RunProgressSession(const CStandInScenario& scenario)
         events << "ended without finish\n";
         return events.str();
     }
-    bool cancelled = g_nCancelRequests > 0;
+    // An updater that ignores the request finishes as if none had come.
+    bool cancelled = g_nCancelRequests > 0 && !ignoreCancel;
     QMProgressData finish = MakeRecord(own, QM_PROGRESS_FINISH, L"");
     finish.m_nCode = static_cast<std::int32_t>(
         cancelled ? scenario.GetNumber("cancel_finish_code", 2) : scenario.GetNumber("finish_code", 0));

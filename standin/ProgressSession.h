@@ -10,10 +10,12 @@
 //   silent_ms=<n>                    after the records, neither send nor answer anything for n ms
 //                                    (a cancel request included), then go on to the finish
 //   finish_code=<n>                  code of the finish record (0)
-//   cancel_finish_code=<n>           code of the finish record after a cancel (2)
+//   cancel_finish_code=<n>           code of the finish record after a cancel it honoured (2): every
+//                                    component of the list gets that Result
 //   finish=none                      end without a finish record, as a crashed updater would
 //   no_window=1                      send records without an updater window
-//   ignore_cancel=1                  go on with every record even when asked to stop
+//   ignore_cancel=1                  go on with every record even when asked to stop, and finish
+//                                    with finish_code
 
 #include "Scenario.h"
 

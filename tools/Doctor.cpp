@@ -4,6 +4,7 @@
 #include "tools/ConsoleText.h"
 
 #include "actionlist/ActionListCheck.h"
+#include "actionlist/ActionListUpdate.h"
 #include "api/Pellorin.h"
 #include "api/SupportProbe.h"
 #include "bridge/VestabelLocation.h"
@@ -16,6 +17,7 @@
 #include "sys/VersionInfo.h"
 #include "tools/DoctorProbes.h"
 #include "ui/MutexProbe.h"
+#include "ui/ProgressWindow.h"
 #include "protocol/QMProgressData.h"
 
 #include <windows.h>
@@ -83,6 +85,14 @@ void CheckVersionGate(CDoctorReport& report, const std::wstring& updaterPath)
                                   std::to_wstring(QM_MANAGEMENT_SUPPORTED));
 }
 
+// What the platform would make of the variables in text (the module makes nothing of them).
+std::wstring ExpandVariables(const std::wstring& text)
+{
+    std::vector<wchar_t> expanded(32768);
+    DWORD length = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+    return length == 0 || length > expanded.size() ? text : std::wstring(expanded.data());
+}
+
 void CheckUpdater(CDoctorReport& report)
 {
     std::wstring path = GetVestabelExePath();
@@ -95,11 +105,22 @@ void CheckUpdater(CDoctorReport& report)
         return;
     }
     if (VestabelExeUsable(path))
+    {
         report.Ok(L"updater", L"registered in " + std::wstring(kRegistryView) + L": " + path);
+        CheckVersionGate(report, path);
+        return;
+    }
+    // Without the file there is no version to judge: the one thing to do is the file's.
+    std::wstring expanded = ExpandVariables(path);
+    if (ReadUpdaterRegistrationType() == REG_EXPAND_SZ && expanded != path && VestabelExeUsable(expanded))
+        report.Problem(L"updater",
+                       L"registered in " + std::wstring(kRegistryView) + L" as REG_EXPAND_SZ " + path +
+                           L"; the module takes the text as it stands and expands no variables, so it finds no "
+                           L"file there, although " + expanded + L" exists",
+                       L"store the expanded path as a string value: qmhost register --force \"" + expanded + L"\"");
     else
         report.Problem(L"updater", L"registered in " + std::wstring(kRegistryView) + L", but no file at " + path,
                        L"repair or reinstall the update service, whose registration names a file that is gone");
-    CheckVersionGate(report, path);
 }
 
 void CheckWorkFolder(CDoctorReport& report)
@@ -174,8 +195,6 @@ void CheckLogFolder(CDoctorReport& report)
 
 std::wstring DescribeHolders(const std::vector<QMProcessInfo>& processes)
 {
-    if (processes.empty())
-        return L"unknown";
     std::wstring text;
     for (const QMProcessInfo& process : processes)
     {
@@ -187,17 +206,35 @@ std::wstring DescribeHolders(const std::vector<QMProcessInfo>& processes)
     return text;
 }
 
+// Where the system cannot say who has a mutex open, a handle viewer run elevated can.
+std::wstring HowToFindHolder(const wchar_t* name)
+{
+    return std::wstring(L"; to find the holder, search the open handles for ") + name +
+           L" with a handle viewer run elevated (Process Explorer's Find Handle, or handle.exe -a " + name + L")";
+}
+
 void CheckMutexes(CDoctorReport& report)
 {
     if (!IsMutexHeld(kBusyMutexName))
         report.Ok(L"busy mutex", std::wstring(kBusyMutexName) + L" free");
     else
-        // The holder runs a launch check or component update, whose progress window it owns.
-        report.Problem(L"busy mutex",
-                       std::wstring(kBusyMutexName) + L" held by " +
-                           DescribeHolders(FindMessageWindowOwners(kProgressWindowClass)),
+    {
+        // The processes that have it open, where the system tells; else the owner of a progress
+        // window, which a launch check or component update makes.
+        QMMutexHolders holders = FindMutexHolders(kBusyMutexName);
+        std::vector<QMProcessInfo> owners = FindMessageWindowOwners(kProgressWindowClass);
+        std::wstring finding = std::wstring(kBusyMutexName) + L" held";
+        if (holders.m_bKnown && !holders.m_vecProcesses.empty())
+            finding += L" by " + DescribeHolders(holders.m_vecProcesses);
+        else if (!owners.empty())
+            finding += L" by " + DescribeHolders(owners);
+        else
+            finding += L" by a process without a progress window, which the system does not name here" +
+                       HowToFindHolder(kBusyMutexName);
+        report.Problem(L"busy mutex", finding,
                        L"a launch check or component update is running: let it finish; if it hangs, end that "
                        L"process (every launch check shows the busy message until then)");
+    }
 
     if (!IsMutexHeld(kVestabelUIMutexName))
     {
@@ -206,13 +243,19 @@ void CheckMutexes(CDoctorReport& report)
     }
     // The updater's side holds it, and nothing names the holder: the running processes of the
     // registered updater's image are the likely ones.
+    QMMutexHolders holders = FindMutexHolders(kVestabelUIMutexName);
     std::wstring updater = GetVestabelExePath();
     std::vector<QMProcessInfo> candidates;
     if (!updater.empty())
         candidates = FindProcessesOfImage(updater);
-    report.Problem(L"UI mutex",
-                   std::wstring(kVestabelUIMutexName) +
-                       (candidates.empty() ? L" held by unknown" : L" held, likely by " + DescribeHolders(candidates)),
+    std::wstring finding = std::wstring(kVestabelUIMutexName);
+    if (holders.m_bKnown && !holders.m_vecProcesses.empty())
+        finding += L" held by " + DescribeHolders(holders.m_vecProcesses);
+    else if (!candidates.empty())
+        finding += L" held, likely by " + DescribeHolders(candidates);
+    else
+        finding += L" held by a process the system does not name here" + HowToFindHolder(kVestabelUIMutexName);
+    report.Problem(L"UI mutex", finding,
                    L"the updater is still busy: let it finish; if it hangs, end the updater's process");
 }
 
@@ -235,26 +278,116 @@ void PrintLastRecords()
 }
 } // namespace
 
-int RunListCheck(const wchar_t* path)
+namespace
+{
+// The doctor's verdict on a list: the call's own steps, on a copy.
+struct QMListTrial
+{
+    bool m_bAccepted = false;
+    std::wstring m_strWhy;
+    DWORD m_nSystemError = ERROR_SUCCESS;
+    // The list's folder takes no file: whatever the list holds, that is the reason.
+    bool m_bFolderRefuses = false;
+};
+
+// A copy of the host's list beside it, gone with this object; the host's file is only read.
+class CListCopy
+{
+public:
+    explicit CListCopy(const std::wstring& list) : m_strPath(list + L".~qmdoctor") { Remove(); }
+    ~CListCopy() { Remove(); }
+    CListCopy(const CListCopy&) = delete;
+    CListCopy& operator=(const CListCopy&) = delete;
+
+    const std::wstring& Path() const { return m_strPath; }
+
+private:
+    void Remove()
+    {
+        std::wstring platform = ToPlatformPath(m_strPath);
+        // A copy keeps the list's read-only attribute.
+        ::SetFileAttributesW(platform.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(platform.c_str());
+    }
+
+    std::wstring m_strPath;
+};
+
+// Runs what UpdateComponents does with the list before it starts the updater (its rewrite with
+// the component type, then the load into the progress window's model) on a copy in the list's
+// folder, so that the folder, the file's attributes and the module's own code all take part.
+QMListTrial TryTheCallsSteps(const std::wstring& list, const std::wstring& componentType)
+{
+    QMListTrial trial;
+    std::wstring platform = ToPlatformPath(list);
+    // Every save of the list writes a temporary file beside it and renames it into place.
+    DWORD error = ProbeFolderWritable(ToPlatformPath(GetParentFolder(list)));
+    if (error != ERROR_SUCCESS)
+    {
+        trial.m_strWhy = L"the action list's folder takes no new file, so the list cannot be written";
+        trial.m_nSystemError = error;
+        trial.m_bFolderRefuses = true;
+        return trial;
+    }
+    DWORD attributes = ::GetFileAttributesW(platform.c_str());
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (exists && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (error = ProbeFileReplaceable(platform)) != ERROR_SUCCESS)
+    {
+        trial.m_strWhy = L"the action list cannot be replaced now (another program holds it, or it is read-only)";
+        trial.m_nSystemError = error;
+        return trial;
+    }
+    CListCopy copy(list);
+    if (exists && !::CopyFileW(platform.c_str(), ToPlatformPath(copy.Path()).c_str(), FALSE))
+    {
+        trial.m_strWhy = L"the action list cannot be copied beside itself";
+        trial.m_nSystemError = ::GetLastError();
+        return trial;
+    }
+    int rewrite = RewriteActionList(copy.Path(), componentType);
+    if (rewrite == QM_REWRITE_NOT_WRITTEN)
+        trial.m_strWhy = L"the action list cannot be written with the component type";
+    else if (rewrite != QM_REWRITE_SAVED)
+        trial.m_strWhy = L"the action list cannot be used";
+    else
+    {
+        QMProgressContext progress;
+        trial.m_bAccepted = PrepareProgressContext(copy.Path(), progress, nullptr);
+        if (!trial.m_bAccepted)
+            trial.m_strWhy = L"the action list cannot be read back after its rewrite";
+    }
+    return trial;
+}
+} // namespace
+
+int RunListCheck(const wchar_t* path, const wchar_t* componentType)
 {
     try
     {
         // The module's own reading of the list, on a thread with COM as the call has it.
         CQMComInit com = InitializeComForThread();
-        std::wstring list = path != nullptr ? path : L"";
+        std::wstring list = ResolveHostPath(path != nullptr ? path : L"");
+        // The words come from the reading the call's reason record uses; the verdict from the steps.
         QMActionListCheck check = CheckActionList(list);
+        QMListTrial trial = TryTheCallsSteps(list, componentType != nullptr ? componentType : L"");
         CDoctorReport report;
-        if (!check.m_bAccepted)
+        if (!trial.m_bAccepted)
         {
-            std::wstring finding = check.m_strReason;
-            if (check.m_nSystemError != ERROR_SUCCESS)
-                finding += L" (" + DescribeSystemError(check.m_nSystemError) + L")";
+            bool trialSays = check.m_bAccepted || trial.m_bFolderRefuses;
+            std::wstring finding = trialSays ? trial.m_strWhy : check.m_strReason;
+            DWORD error = trialSays ? trial.m_nSystemError : check.m_nSystemError;
+            if (error != ERROR_SUCCESS)
+                finding += L" (" + DescribeSystemError(error) + L")";
+            bool created = check.m_bMissing && !trial.m_bFolderRefuses;
             report.Problem(L"action list", finding + L": UpdateComponents answers " + std::to_wstring(QM_UPDATE_NOT_SUPPORTED) +
-                                               (check.m_bMissing ? L" and writes an empty list with its component type"
-                                                                 : L" and leaves the file as it is"),
-                           check.m_bMissing ? L"write the action list before the call"
-                                            : L"write the list as the kit's README describes it: root ActionList, "
-                                              L"a Component element with ID and Action for each component");
+                                               (created ? L" and writes an empty list with its component type"
+                                                        : L" and leaves the file as it is"),
+                           created ? L"write the action list before the call"
+                           : !trialSays
+                               ? L"write the list as the kit's README describes it: root ActionList, "
+                                 L"a Component element with ID and Action for each component"
+                               : L"let the call write the list and its folder: close the program that holds it, "
+                                 L"or give this user write access");
             return 1;
         }
         report.Ok(L"action list", std::to_wstring(check.m_nComponents) +

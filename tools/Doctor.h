@@ -10,9 +10,11 @@ extern "C" {
 /* 0 when every check is ok, 1 when any reports a problem. */
 int RunDoctor(void);
 
-/* qmhost doctor --list <path>: reads an action list as UpdateComponents will and says whether the
-   call would accept it, what it would do with it, and why not. 0 when it would be accepted. */
-int RunListCheck(const wchar_t* path);
+/* qmhost doctor --list <path> [<componentType>]: takes an action list through the steps
+   UpdateComponents takes before it starts the updater, on a copy beside it, and says whether the
+   call would accept it, what it would do with it, and why not. 0 exactly when the call would not
+   answer 100 for it; the list itself is only read. */
+int RunListCheck(const wchar_t* path, const wchar_t* componentType);
 
 #ifdef __cplusplus
 }

@@ -1,5 +1,6 @@
 #include "tools/DoctorProbes.h"
 
+#include "bridge/VestabelLocation.h"
 #include "log/LogRecordWriter.h"
 #include "sys/Handle.h"
 #include "sys/ProcessProbe.h"
@@ -7,6 +8,7 @@
 #include "ui/MutexProbe.h"
 
 #include <algorithm>
+#include <cstddef>
 
 namespace
 {
@@ -17,6 +19,99 @@ std::wstring ImageOf(const QMProcessEntry& process)
     return image.empty() ? process.m_strExeName : image;
 }
 } // namespace
+
+DWORD ReadUpdaterRegistrationType()
+{
+    CQMRegKey key;
+    DWORD type = REG_NONE;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kVestabelInstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Put()) !=
+            ERROR_SUCCESS ||
+        ::RegQueryValueExW(key.Get(), kVestabelPathValue, nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS)
+        return REG_NONE;
+    return type;
+}
+
+namespace
+{
+// The system's handle table, as NtQuerySystemInformation gives it (SystemExtendedHandleInformation).
+struct QMHandleEntry
+{
+    void* m_pObject;
+    ULONG_PTR m_nProcessId;
+    ULONG_PTR m_nHandle;
+    ULONG m_nAccess;
+    USHORT m_nBackTrace;
+    USHORT m_nType;
+    ULONG m_nAttributes;
+    ULONG m_nReserved;
+};
+struct QMHandleTable
+{
+    ULONG_PTR m_nCount;
+    ULONG_PTR m_nReserved;
+    QMHandleEntry m_entries[1];
+};
+constexpr ULONG kSystemExtendedHandleInformation = 64;
+constexpr LONG kStatusInfoLengthMismatch = static_cast<LONG>(0xC0000004);
+using QMQuerySystemInformation = LONG(WINAPI*)(ULONG, void*, ULONG, ULONG*);
+
+std::vector<BYTE> ReadHandleTable()
+{
+    HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    auto query = ntdll != nullptr ? reinterpret_cast<QMQuerySystemInformation>(reinterpret_cast<void*>(
+                                        ::GetProcAddress(ntdll, "NtQuerySystemInformation")))
+                                  : nullptr;
+    std::vector<BYTE> table(1 << 20);
+    // The table grows while it is read; a few rounds catch up with it.
+    for (int round = 0; query != nullptr && round < 8; ++round)
+    {
+        ULONG needed = 0;
+        LONG status = query(kSystemExtendedHandleInformation, table.data(), static_cast<ULONG>(table.size()), &needed);
+        if (status >= 0)
+            return table;
+        if (status != kStatusInfoLengthMismatch)
+            break;
+        table.resize(std::max<size_t>(table.size() * 2, needed + 65536));
+    }
+    return std::vector<BYTE>();
+}
+} // namespace
+
+QMMutexHolders FindMutexHolders(const std::wstring& name)
+{
+    QMMutexHolders holders;
+    CQMKernelHandle own(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+    std::vector<BYTE> bytes = own ? ReadHandleTable() : std::vector<BYTE>();
+    if (bytes.size() < sizeof(QMHandleTable))
+        return holders;
+    const auto* table = reinterpret_cast<const QMHandleTable*>(bytes.data());
+    size_t count = std::min<size_t>(table->m_nCount, (bytes.size() - offsetof(QMHandleTable, m_entries)) / sizeof(QMHandleEntry));
+    // This process's own handle tells which kernel object the name stands for.
+    const ULONG_PTR self = ::GetCurrentProcessId();
+    void* object = nullptr;
+    for (size_t i = 0; i < count && object == nullptr; ++i)
+        if (table->m_entries[i].m_nProcessId == self &&
+            table->m_entries[i].m_nHandle == reinterpret_cast<ULONG_PTR>(own.Get()))
+            object = table->m_entries[i].m_pObject;
+    if (object == nullptr)
+        return holders;
+    holders.m_bKnown = true;
+    for (size_t i = 0; i < count; ++i)
+    {
+        const QMHandleEntry& entry = table->m_entries[i];
+        DWORD id = static_cast<DWORD>(entry.m_nProcessId);
+        if (entry.m_pObject != object || entry.m_nProcessId == self ||
+            std::any_of(holders.m_vecProcesses.begin(), holders.m_vecProcesses.end(),
+                        [id](const QMProcessInfo& known) { return known.m_nId == id; }))
+            continue;
+        std::wstring image = GetProcessImage(id);
+        for (const QMProcessEntry& process : image.empty() ? ListProcesses() : std::vector<QMProcessEntry>())
+            if (process.m_nId == id)
+                image = process.m_strExeName;
+        holders.m_vecProcesses.push_back({id, image});
+    }
+    return holders;
+}
 
 std::string ReadWholeFile(const std::wstring& path)
 {
@@ -72,6 +167,14 @@ DWORD ProbeFolderWritable(const std::wstring& folder)
 DWORD ProbeFileAppendable(const std::wstring& path)
 {
     CQMFileHandle file = OpenLogFileForAppend(path, OPEN_EXISTING);
+    return file ? ERROR_SUCCESS : ::GetLastError();
+}
+
+DWORD ProbeFileReplaceable(const std::wstring& path)
+{
+    CQMFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     return file ? ERROR_SUCCESS : ::GetLastError();
 }
 

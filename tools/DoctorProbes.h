@@ -17,9 +17,27 @@ DWORD ProbeFolderWritable(const std::wstring& folder);
 // Nothing is written, and a missing file is not created.
 DWORD ProbeFileAppendable(const std::wstring& path);
 
+// ERROR_SUCCESS when the existing file could be replaced now: no other program holds it without
+// sharing writing and deletion, and it is not read-only. Nothing is written.
+DWORD ProbeFileReplaceable(const std::wstring& path);
+
 // True when the named mutex exists. It is opened for SYNCHRONIZE only and never waited on,
 // so it is never owned; access denied means it exists (another account or integrity level).
 bool IsMutexHeld(const std::wstring& name);
+
+// The registered updater's value as stored: its registry type (REG_SZ, REG_EXPAND_SZ, ...), or
+// REG_NONE when it cannot be read.
+DWORD ReadUpdaterRegistrationType();
+
+// What the system tells of the processes that have a named mutex open.
+struct QMMutexHolders
+{
+    // False where the system does not say (the handle table hides object addresses from this
+    // account, or does not carry them).
+    bool m_bKnown = false;
+    std::vector<QMProcessInfo> m_vecProcesses; // other than this one
+};
+QMMutexHolders FindMutexHolders(const std::wstring& name);
 
 // The running processes whose image has the file name of imagePath (letter case ignored):
 // a snapshot names images by file name only.

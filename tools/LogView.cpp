@@ -152,7 +152,8 @@ std::vector<QMCallView> GroupCalls(const std::vector<QMLogEntry>& entries)
             open.erase(std::next(owner).base());
             continue;
         }
-        if (entry.m_strTag == L"REASON" || entry.m_strTag == L"REFUSE_ARG" || entry.m_strTag == L"SAVE_FAILED")
+        if (entry.m_strTag == L"REASON" || entry.m_strTag == L"REFUSE_ARG" || entry.m_strTag == L"SAVE_FAILED" ||
+            entry.m_strTag == L"CANCEL")
         {
             std::wstring why = entry.m_vecFields.size() > 1
                                    ? Joined(std::vector<std::wstring>(entry.m_vecFields.begin() + 1, entry.m_vecFields.end()))

@@ -8,10 +8,12 @@
  *                                                        launch check, both lists and a component update of a
  *                                                        sample action list; the machine's updater registration
  *                                                        is put back as it was when the demo ends
- *   qmhost register <updaterPath>                        register an updater executable for this machine
- *   qmhost unregister                                    remove the updater registration
+ *   qmhost register [--force] <updaterPath>              register an updater executable for this machine; what
+ *                                                        it replaces is kept (--force: one qmhost did not make)
+ *   qmhost unregister [--force]                          put back what register replaced (--force: remove a
+ *                                                        registration qmhost did not make)
  *   qmhost doctor                                        check this machine's update setup, a verdict per check
- *   qmhost doctor --list <actionListPath>                would UpdateComponents accept this list, and why not
+ *   qmhost doctor --list <actionListPath> [<type>]       would UpdateComponents accept this list, and why not
  *   qmhost log                                           the service log's calls: arguments, result, time, why
  *   qmhost IsSupportQuelmar
  *   qmhost SupportComponentsManagement
@@ -32,6 +34,7 @@
 #include "Doctor.h"
 #include "LogView.h"
 #include "Pellorin.h"
+#include "UpdaterRegistration.h"
 
 typedef struct
 {
@@ -184,71 +187,6 @@ static QMBool QM_STDCALL ShowProgress(int type, int percent, const wchar_t* comp
     return 1;
 }
 
-/* Where the 32-bit service registers its updater, whichever bitness this host has. */
-static const wchar_t kInstallKey[] = L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install";
-static const wchar_t kUpdaterValue[] = L"Vestabel exe path";
-
-/* A registry value as it was found: its bytes and type, to be put back exactly. The bytes are
-   followed by at least one zero character, so that a string value can be shown. */
-typedef struct
-{
-    BYTE data[MAX_PATH * 8];
-    DWORD size;
-    DWORD type;
-} SavedValue;
-
-/* 1: the registration was read; 0: there is none; -1: there is one that cannot be read whole. */
-static int SaveRegistration(SavedValue* saved)
-{
-    HKEY key;
-    LONG rc;
-    memset(saved, 0, sizeof(*saved));
-    saved->size = sizeof(saved->data) - sizeof(wchar_t);
-    rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key);
-    if (rc != ERROR_SUCCESS)
-        return rc == ERROR_FILE_NOT_FOUND ? 0 : -1;
-    rc = RegQueryValueExW(key, kUpdaterValue, NULL, &saved->type, saved->data, &saved->size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS)
-        return rc == ERROR_FILE_NOT_FOUND ? 0 : -1;
-    return 1;
-}
-
-static LONG SetRegistrationValue(DWORD type, const BYTE* data, DWORD size)
-{
-    HKEY key;
-    LONG rc = RegCreateKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, NULL, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, NULL, &key,
-                              NULL);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    rc = RegSetValueExW(key, kUpdaterValue, 0, type, data, size);
-    RegCloseKey(key);
-    return rc;
-}
-
-static LONG WriteSavedRegistration(const SavedValue* saved)
-{
-    return SetRegistrationValue(saved->type, saved->data, saved->size);
-}
-
-static LONG WriteRegistration(const wchar_t* path)
-{
-    return SetRegistrationValue(REG_SZ, (const BYTE*)path, (DWORD)((wcslen(path) + 1) * sizeof(wchar_t)));
-}
-
-static LONG RemoveRegistration(void)
-{
-    HKEY key;
-    LONG rc = RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_SET_VALUE | KEY_WOW64_32KEY, &key);
-    if (rc == ERROR_FILE_NOT_FOUND)
-        return ERROR_SUCCESS;
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    rc = RegDeleteValueW(key, kUpdaterValue);
-    RegCloseKey(key);
-    return rc == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : rc;
-}
-
 /* The full path of an executable file, or 0 when path names none. */
 static int ResolveExecutable(const wchar_t* path, wchar_t* full, DWORD capacity)
 {
@@ -263,67 +201,11 @@ static int ResolveExecutable(const wchar_t* path, wchar_t* full, DWORD capacity)
            _wcsicmp(full + length - 4, L".exe") == 0;
 }
 
-static int RegisterUpdater(const wchar_t* path)
-{
-    wchar_t full[MAX_PATH];
-    LONG rc;
-    if (!ResolveExecutable(path, full, MAX_PATH))
-    {
-        QMPrintError(L"qmhost: %ls names no executable file\n", path);
-        return 1;
-    }
-    rc = WriteRegistration(full);
-    if (rc != ERROR_SUCCESS)
-    {
-        QMPrintError(L"qmhost: cannot register the updater (error %ld; run elevated)\n", rc);
-        return 1;
-    }
-    QMPrint(L"registered updater: %ls\n", full);
-    return 0;
-}
-
-static int UnregisterUpdater(void)
-{
-    LONG rc = RemoveRegistration();
-    if (rc != ERROR_SUCCESS)
-    {
-        QMPrintError(L"qmhost: cannot remove the updater registration (error %ld; run elevated)\n", rc);
-        return 1;
-    }
-    QMPrint(L"no updater registered\n");
-    return 0;
-}
-
-/* The registration the demo found, put back when it ends however it ends. */
-static SavedValue g_demoPrevious;
-static int g_demoHadPrevious;
-static volatile LONG g_demoRestorePending;
-
-static const wchar_t* SavedText(const SavedValue* saved)
-{
-    return saved->type == REG_SZ || saved->type == REG_EXPAND_SZ ? (const wchar_t*)saved->data
-                                                                  : L"(a value that is not a string)";
-}
-
-static void RestoreRegistration(void)
-{
-    LONG rc;
-    if (InterlockedExchange(&g_demoRestorePending, 0) == 0)
-        return;
-    rc = g_demoHadPrevious ? WriteSavedRegistration(&g_demoPrevious) : RemoveRegistration();
-    if (rc != ERROR_SUCCESS)
-        QMPrintError(L"\nqmhost: could not put the updater registration back (error %ld)\n", rc);
-    else if (g_demoHadPrevious)
-        QMPrint(L"\ndemo: the updater registration is back to %ls\n", SavedText(&g_demoPrevious));
-    else
-        QMPrint(L"\ndemo: the updater registration is removed again (there was none)\n");
-}
-
 /* Ctrl+C, Ctrl+Break, a closed console: the registration goes back before the process ends. */
 static BOOL WINAPI DemoInterrupted(DWORD event)
 {
     (void)event;
-    RestoreRegistration();
+    EndDemoRegistration();
     return FALSE;
 }
 
@@ -447,34 +329,15 @@ static int RunDemoCalls(const Exports* e, const wchar_t* temp)
 static int RunDemo(const Exports* e)
 {
     wchar_t temp[MAX_PATH], updater[MAX_PATH];
-    LONG rc;
     int result;
     if (!FindStandIn(updater, MAX_PATH))
         return 1;
-    g_demoHadPrevious = SaveRegistration(&g_demoPrevious);
-    if (g_demoHadPrevious < 0)
-    {
-        QMPrintError(L"qmhost: the updater registration cannot be read, so the demo could not put it back; "
-                     L"it leaves it alone and does not run\n");
+    if (!BeginDemoRegistration(updater))
         return 1;
-    }
-    rc = WriteRegistration(updater);
-    if (rc != ERROR_SUCCESS)
-    {
-        QMPrintError(L"qmhost: cannot register the stand-in updater (error %ld; run elevated)\n", rc);
-        return 1;
-    }
-    g_demoRestorePending = 1;
     SetConsoleCtrlHandler(DemoInterrupted, TRUE);
-    if (g_demoHadPrevious)
-        QMPrint(L"demo: the updater registration points at the stand-in %ls until the demo ends (it was %ls)\n\n",
-                updater, SavedText(&g_demoPrevious));
-    else
-        QMPrint(L"demo: the stand-in %ls is registered as the updater until the demo ends (none was)\n\n", updater);
-
     GetTempPathW(MAX_PATH, temp);
     result = RunDemoCalls(e, temp);
-    RestoreRegistration();
+    EndDemoRegistration();
     SetConsoleCtrlHandler(DemoInterrupted, FALSE);
     return result;
 }
@@ -482,8 +345,8 @@ static int RunDemo(const Exports* e)
 static int Usage(void)
 {
     QMPrintError(L"usage: qmhost demo\n"
-                 L"       qmhost register <updaterPath> | unregister\n"
-                 L"       qmhost doctor [--list <actionList.xml>]\n"
+                 L"       qmhost register [--force] <updaterPath> | unregister [--force]\n"
+                 L"       qmhost doctor [--list <actionList.xml> [<componentType>]]\n"
                  L"       qmhost log\n"
                  L"       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
                  L"       qmhost LaunchCheck <appName> [<initialState>]\n"
@@ -530,17 +393,21 @@ int wmain(int argc, wchar_t** argv)
     int rc;
     if (argc < 2)
         return Usage();
+    /* A demo or registration that a killed qmhost left half done is undone before anything else. */
+    RecoverUnfinishedRegistration();
     /* Need no module: they must also work on a machine where the module cannot load. */
     if (wcscmp(argv[1], L"doctor") == 0 && argc == 2)
         return RunDoctor();
-    if (wcscmp(argv[1], L"doctor") == 0 && argc == 4 && wcscmp(argv[2], L"--list") == 0)
-        return RunListCheck(argv[3]);
+    if (wcscmp(argv[1], L"doctor") == 0 && (argc == 4 || argc == 5) && wcscmp(argv[2], L"--list") == 0)
+        return RunListCheck(argv[3], argc == 5 ? argv[4] : L"");
     if (wcscmp(argv[1], L"log") == 0 && argc == 2)
         return RunLogView();
     if (wcscmp(argv[1], L"register") == 0 && argc == 3)
-        return RegisterUpdater(argv[2]);
-    if (wcscmp(argv[1], L"unregister") == 0 && argc == 2)
-        return UnregisterUpdater();
+        return RunRegister(argv[2], 0);
+    if (wcscmp(argv[1], L"register") == 0 && argc == 4 && wcscmp(argv[2], L"--force") == 0)
+        return RunRegister(argv[3], 1);
+    if (wcscmp(argv[1], L"unregister") == 0 && (argc == 2 || (argc == 3 && wcscmp(argv[2], L"--force") == 0)))
+        return RunUnregister(argc == 3);
     module = LoadLibraryW(L"Pellorin.dll");
     if (module == NULL)
     {

@@ -17,6 +17,7 @@ namespace
 // The finish code that keeps the results the records set.
 constexpr std::int32_t kKeepResultsCode = 14;
 constexpr std::int32_t kNotRunCode = 16;
+constexpr const wchar_t* kCancelTag = L"CANCEL";
 // A hung or foreign updater window must not hold the host's thread.
 constexpr UINT kCancelTimeoutMs = 3000;
 // One round of a notice to the calling thread; repeated while the window is open.
@@ -119,8 +120,26 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
     unsigned char goOn = context.m_pfnCallback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
                                   record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
                                   record.m_nBytesTotal);
-    if (goOn == 0)
+    if (goOn == 0 && !context.m_bCancelRequested)
+    {
         context.m_bCancelRequested = true;
+        // A cancel is told apart from a crash in the log: the request, and later how the updater ended.
+        WriteServiceLog(kServiceLogSource, kCancelTag,
+                        JoinLogFields({L"UpdateComponents", L"the host's callback asked to cancel", record.m_szComponentId}));
+    }
+}
+
+// After a cancel request, the finish record says whether the updater stopped or went on.
+void LogFinishAfterCancel(const QMProgressContext& context, std::int32_t code)
+{
+    if (!context.m_bCancelRequested)
+        return;
+    std::wstring how = context.m_nRecordsAfterCancel == 0
+                           ? std::wstring(L"the updater stopped at the cancel request")
+                           : L"the updater went on after the cancel request (" +
+                                 std::to_wstring(context.m_nRecordsAfterCancel) + L" more records)";
+    WriteServiceLog(kServiceLogSource, kCancelTag,
+                    JoinLogFields({L"UpdateComponents", how, L"finish code " + std::to_wstring(code)}));
 }
 } // namespace
 
@@ -303,6 +322,7 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
     {
         if (record.m_nType == QM_PROGRESS_FINISH)
         {
+            LogFinishAfterCancel(context, record.m_nCode);
             if (record.m_nCode != kKeepResultsCode)
                 SetAllComponentResults(context, record.m_nCode);
             SaveActionList(context);
@@ -310,6 +330,8 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
         }
         else
         {
+            if (context.m_bCancelRequested)
+                ++context.m_nRecordsAfterCancel;
             context.m_hUpdaterWnd = UpdaterWindowOf(record);
             if (record.m_nCode != 0)
                 context.m_actionList.SetResult(record.m_szComponentId, std::to_wstring(record.m_nCode));

@@ -23,6 +23,8 @@ constexpr int kLaunchFlagGoOn = 1;
 struct QMProgressContext
 {
     bool m_bCancelRequested = false;
+    // Progress records that came after the cancel request: none means the updater stopped.
+    int m_nRecordsAfterCancel = 0;
     // Starts at "may go on starting": only the worker's done message sets another value.
     int m_nLaunchFlag = kLaunchFlagGoOn;
     HWND m_hProgressWnd = nullptr;

@@ -2,7 +2,7 @@
 # Defined by the caller: KIT, ARCH, OBJDUMP (the MinGW toolchain's), MODULE (the Pellorin.dll of
 # the build, which the host tests load); WINEPREFIX in the environment (the prefix of ARCH).
 
-foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md CHANGELOG.md docs/gui-sample.png samples/gui/GuiHost.cpp samples/gui/CMakeLists.txt samples/console/ConsoleHost.c samples/console/CMakeLists.txt
+foreach(file include/Pellorin.h cmake/PellorinConfig.cmake cmake/PellorinConfigVersion.cmake README.md CHANGELOG.md docs/gui-sample.png samples/gui/GuiHost.cpp samples/gui/CMakeLists.txt samples/console/ConsoleHost.c samples/console/CMakeLists.txt samples/progress-scenario.txt
              tools/VestabelStandIn.exe bin/${ARCH}/Pellorin.dll bin/${ARCH}/Pellorin.pdb bin/${ARCH}/Pellorin.debug bin/${ARCH}/qmhost.exe
              lib/${ARCH}/Pellorin.lib lib/${ARCH}/libPellorin.dll.a)
     if(NOT EXISTS ${KIT}/${file})

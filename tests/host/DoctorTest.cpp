@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -31,44 +32,68 @@ struct DoctorRun
     bool Has(const std::wstring& text) const { return m_strOutput.find(text) != std::wstring::npos; }
 };
 
-// Runs "qmhost.exe <arguments>" with its output captured; a run that hangs is ended after a minute.
+// "qmhost.exe <arguments>" running with its output captured; one that hangs is ended after a minute.
+class CQmhostProcess
+{
+public:
+    explicit CQmhostProcess(const std::wstring& arguments)
+    {
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        CQMKernelHandle writeEnd;
+        // Large enough for the whole report, so the child never waits for this side to read.
+        if (!::CreatePipe(m_hRead.Put(), writeEnd.Put(), &inherit, 1 << 20))
+            return;
+        ::SetHandleInformation(m_hRead.Get(), HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOW startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = writeEnd.Get();
+        startup.hStdError = writeEnd.Get();
+        std::wstring exe = BinFolder() + L"qmhost.exe";
+        std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+        PROCESS_INFORMATION process = {};
+        if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                              &process))
+            return;
+        m_hProcess.Reset(process.hProcess);
+        ::CloseHandle(process.hThread);
+    }
+
+    // Ends it at once, as a user or a crash would.
+    void Kill()
+    {
+        ::TerminateProcess(m_hProcess.Get(), 99);
+        ::WaitForSingleObject(m_hProcess.Get(), 10000);
+    }
+
+    DoctorRun Finish()
+    {
+        DoctorRun run;
+        if (!m_hProcess)
+            return run;
+        if (::WaitForSingleObject(m_hProcess.Get(), 60000) != WAIT_OBJECT_0)
+        {
+            ::TerminateProcess(m_hProcess.Get(), 99);
+            ADD_FAILURE() << "qmhost did not end within a minute";
+        }
+        ::GetExitCodeProcess(m_hProcess.Get(), &run.m_nExitCode);
+        std::string bytes;
+        char buffer[4096];
+        DWORD read = 0;
+        while (::ReadFile(m_hRead.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+            bytes.append(buffer, read);
+        run.m_strOutput = Utf8ToWide(bytes);
+        return run;
+    }
+
+private:
+    CQMKernelHandle m_hRead;
+    CQMKernelHandle m_hProcess;
+};
+
 DoctorRun RunQmhost(const std::wstring& arguments)
 {
-    DoctorRun run;
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    CQMKernelHandle readEnd;
-    CQMKernelHandle writeEnd;
-    // Large enough for the whole report, so the child never waits for this side to read.
-    if (!::CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 1 << 20))
-        return run;
-    ::SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd.Get();
-    startup.hStdError = writeEnd.Get();
-    std::wstring exe = BinFolder() + L"qmhost.exe";
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    PROCESS_INFORMATION process = {};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                          &process))
-        return run;
-    CQMKernelHandle child(process.hProcess);
-    CQMKernelHandle thread(process.hThread);
-    writeEnd.Reset();
-    if (::WaitForSingleObject(child.Get(), 60000) != WAIT_OBJECT_0)
-    {
-        ::TerminateProcess(child.Get(), 99);
-        ADD_FAILURE() << "qmhost did not end within a minute";
-    }
-    ::GetExitCodeProcess(child.Get(), &run.m_nExitCode);
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (::ReadFile(readEnd.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
-        bytes.append(buffer, read);
-    run.m_strOutput = Utf8ToWide(bytes);
-    return run;
+    return CQmhostProcess(arguments).Finish();
 }
 
 DoctorRun RunDoctor()
@@ -183,6 +208,7 @@ struct MissingCase
     const char* label;
     std::wstring registeredPath; // empty: nothing registered
     std::vector<std::wstring> expected;
+    DWORD type = REG_SZ;
 };
 
 TEST_F(DoctorTest, MissingUpdaterIsAProblem)
@@ -196,9 +222,16 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
           L"what to do: install the update service, or register its updater: qmhost register <updaterPath>"}},
         {"a missing file",
          BinFolder() + L"no_such_updater.exe",
-         {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"no_such_updater.exe\r\n",
-          L"problem  version      unreadable, taken as 0.0.0.0, older than 1.1.0: SupportComponentsManagement "
-          L"answers 400"}},
+         {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"no_such_updater.exe\r\n"}},
+        // The module reads the value as text and expands nothing; the doctor says so.
+        {"a path to expand",
+         L"%QM_DOCTOR_BIN%VestabelStandIn.exe",
+         {L"problem  updater      " + kRegistered + L" as REG_EXPAND_SZ %QM_DOCTOR_BIN%VestabelStandIn.exe; the "
+          L"module takes the text as it stands and expands no variables, so it finds no file there, although " +
+              BinFolder() + L"VestabelStandIn.exe exists\r\n",
+          L"what to do: store the expanded path as a string value: qmhost register --force \"" + BinFolder() +
+              L"VestabelStandIn.exe\""},
+         REG_EXPAND_SZ},
         {"a folder",
          BinFolder(),
          {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"\r\n"}},
@@ -209,14 +242,19 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
         if (c.registeredPath.empty())
             CVestabelRegistration::Remove();
         else
-            ASSERT_TRUE(m_registration.SetPath(c.registeredPath));
+            ASSERT_TRUE(m_registration.SetRaw(c.registeredPath.c_str(),
+                                              DWORD((c.registeredPath.size() + 1) * sizeof(wchar_t)), c.type));
+        ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", BinFolder().c_str());
         DoctorRun run = RunDoctor();
+        ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", nullptr);
         SCOPED_TRACE(run.m_strOutput);
         EXPECT_EQ(run.m_nExitCode, 1u);
         for (const std::wstring& line : c.expected)
             EXPECT_TRUE(run.Has(line)) << WideToUtf8(line);
         EXPECT_TRUE(run.Has(L"ok       work folder"));
         EXPECT_TRUE(run.Has(L"problem(s) found.\r\n"));
+        // Without the updater's file there is no version to judge, and no other advice to give.
+        EXPECT_FALSE(run.Has(L"version ")) << WideToUtf8(run.m_strOutput);
     }
 }
 
@@ -318,12 +356,18 @@ TEST_F(DoctorTest, HeldMutexesAreProblemsWithTheirHolders)
 {
     CStandInUpdater updater;
 
-    // Held elsewhere by a process without a progress window: the holder cannot be told.
+    // Held elsewhere by a process without a progress window: named by the system's handle table
+    // where it tells, else the doctor says how to find it. Wine's table carries no object
+    // addresses, so under Wine it is the second.
     ASSERT_TRUE(updater.HoldMutexElsewhere(kBusyMutex, 60000));
     DoctorRun run = RunDoctor();
     EXPECT_EQ(run.m_nExitCode, 1u) << WideToUtf8(run.m_strOutput);
-    EXPECT_TRUE(run.Has(L"problem  busy mutex   Tavrin_Inc_ZL_QM_PL_v1 held by unknown\r\n"))
+    EXPECT_TRUE(run.Has(L"problem  busy mutex   Tavrin_Inc_ZL_QM_PL_v1 held by process ") ||
+                run.Has(L"problem  busy mutex   Tavrin_Inc_ZL_QM_PL_v1 held by a process without a progress window, "
+                        L"which the system does not name here; to find the holder, search the open handles for "
+                        L"Tavrin_Inc_ZL_QM_PL_v1 with a handle viewer run elevated"))
         << WideToUtf8(run.m_strOutput);
+    EXPECT_FALSE(run.Has(L"unknown")) << WideToUtf8(run.m_strOutput);
     EXPECT_TRUE(run.Has(L"what to do: a launch check or component update is running"));
     EXPECT_TRUE(run.Has(L"ok       UI mutex"));
 
@@ -378,8 +422,29 @@ TEST(QmhostOutput, PathsOutsideTheCodePageComeOutWhole)
 
 namespace
 {
-// The demo puts the registration it found back as it was, type and all, and leaves one it
-// cannot read whole alone rather than lose it.
+struct RegistrationNow
+{
+    DWORD m_nType = REG_NONE; // REG_NONE: none
+    std::wstring m_strText;
+
+    bool Is(DWORD type, const std::wstring& text) const { return m_nType == type && m_strText == text; }
+};
+
+RegistrationNow ReadRegistrationNow()
+{
+    RegistrationNow now;
+    std::vector<wchar_t> text(4096);
+    DWORD size = DWORD(text.size() * sizeof(wchar_t));
+    CQMRegKey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
+                        KEY_QUERY_VALUE | KEY_WOW64_32KEY, key.Put()) == ERROR_SUCCESS &&
+        ::RegQueryValueExW(key.Get(), L"Vestabel exe path", nullptr, &now.m_nType, reinterpret_cast<BYTE*>(text.data()),
+                           &size) == ERROR_SUCCESS)
+        now.m_strText = text.data();
+    return now;
+}
+
+// The demo puts the registration it found back as it was, type, length and all.
 TEST(QmhostDemo, PutsTheRegistrationBackAsItWasOrLeavesItAlone)
 {
     CStandInUpdater updater;
@@ -388,10 +453,9 @@ TEST(QmhostDemo, PutsTheRegistrationBackAsItWasOrLeavesItAlone)
         const char* label;
         std::wstring value;
         DWORD type;
-        DWORD exitCode;
     } cases[] = {
-        {"a path to expand", L"%ProgramFiles%\\Service\\updater.exe", REG_EXPAND_SZ, 0},
-        {"longer than the demo reads", L"C:\\" + std::wstring(1500, L'p') + L".exe", REG_SZ, 1},
+        {"a path to expand", L"%ProgramFiles%\\Service\\updater.exe", REG_EXPAND_SZ},
+        {"a long path", L"C:\\" + std::wstring(1500, L'p') + L".exe", REG_SZ},
     };
     for (const auto& c : cases)
     {
@@ -399,60 +463,188 @@ TEST(QmhostDemo, PutsTheRegistrationBackAsItWasOrLeavesItAlone)
         CVestabelRegistration registration;
         ASSERT_TRUE(registration.SetRaw(c.value.c_str(), DWORD((c.value.size() + 1) * sizeof(wchar_t)), c.type));
         DoctorRun run = RunQmhost(L"demo");
-        EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
-        std::vector<wchar_t> after(4096);
-        DWORD size = DWORD(after.size() * sizeof(wchar_t)), type = 0;
-        HKEY key = nullptr;
-        ASSERT_EQ(::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Quelmar Service Shared\\Install", 0,
-                                  KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key),
-                  ERROR_SUCCESS);
-        LONG read = ::RegQueryValueExW(key, L"Vestabel exe path", nullptr, &type, reinterpret_cast<BYTE*>(after.data()), &size);
-        ::RegCloseKey(key);
-        ASSERT_EQ(read, ERROR_SUCCESS);
-        EXPECT_EQ(type, c.type);
-        EXPECT_EQ(std::wstring(after.data()), c.value);
+        EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+        EXPECT_TRUE(ReadRegistrationNow().Is(c.type, c.value));
     }
 }
 
-// The doctor reads a list as UpdateComponents does: the same verdict, the same reason.
+// What qmhost keeps of a registration it replaced lives beside the service's key.
+void RemoveQmhostJournal()
+{
+    ::RegDeleteKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Tavrin_Inc_ZL\\Pellorin Kit", KEY_WOW64_32KEY, 0);
+}
+
+class QmhostRegistration : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        RemoveQmhostJournal();
+        ASSERT_TRUE(m_registration.SetRaw(kInstalled.c_str(), DWORD((kInstalled.size() + 1) * sizeof(wchar_t)),
+                                          REG_EXPAND_SZ));
+    }
+    void TearDown() override
+    {
+        CStandInUpdater::EndAllRuns();
+        RemoveQmhostJournal();
+    }
+
+    // A demo started and seen to have borrowed the registration for the stand-in.
+    std::unique_ptr<CQmhostProcess> StartDemo()
+    {
+        auto demo = std::make_unique<CQmhostProcess>(L"demo");
+        for (int i = 0; i < 300 && !ReadRegistrationNow().Is(REG_SZ, StandInPath()); ++i)
+            ::Sleep(20);
+        EXPECT_TRUE(ReadRegistrationNow().Is(REG_SZ, StandInPath()));
+        return demo;
+    }
+
+    static std::wstring StandInPath() { return PlatformPathForTest(BinFolder()) + L"VestabelStandIn.exe"; }
+
+    const std::wstring kInstalled = L"%ProgramFiles%\\Service\\updater.exe";
+    CVestabelRegistration m_registration;
+};
+
+TEST_F(QmhostRegistration, RegisterKeepsWhatItReplacesAndUnregisterPutsItBack)
+{
+    DoctorRun run = RunQmhost(L"register \"" + StandInPath() + L"\"");
+    EXPECT_EQ(run.m_nExitCode, 1u) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(run.Has(L"not one that qmhost made")) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
+
+    run = RunQmhost(L"register --force \"" + StandInPath() + L"\"");
+    EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(run.Has(L"it replaced " + kInstalled + L" (REG_EXPAND_SZ)")) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_SZ, StandInPath()));
+    // Its own registration is replaced without --force, and what goes back stays the installed one.
+    run = RunQmhost(L"register \"" + BinFolder() + L"qm_ver_1_1.exe\"");
+    EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+
+    run = RunQmhost(L"unregister");
+    EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(run.Has(L"unregistered: the updater registration is back to " + kInstalled + L" (REG_EXPAND_SZ)"))
+        << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
+
+    // Nothing of qmhost's left: a registration it did not make is removed only when told.
+    run = RunQmhost(L"unregister");
+    EXPECT_EQ(run.m_nExitCode, 1u) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
+    run = RunQmhost(L"unregister --force");
+    EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+    EXPECT_EQ(ReadRegistrationNow().m_nType, DWORD(REG_NONE));
+}
+
+TEST_F(QmhostRegistration, AKilledDemosRegistrationIsPutBackByTheNextCommand)
+{
+    std::unique_ptr<CQmhostProcess> demo = StartDemo();
+    demo->Kill();
+    ASSERT_TRUE(ReadRegistrationNow().Is(REG_SZ, StandInPath())) << "the kill left the stand-in registered";
+    DoctorRun run = RunQmhost(L"log");
+    EXPECT_TRUE(run.Has(L"did not finish; the updater registration is back to " + kInstalled)) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
+}
+
+TEST_F(QmhostRegistration, OverlappingDemosTakeTurns)
+{
+    std::unique_ptr<CQmhostProcess> first = StartDemo();
+    DoctorRun second = RunQmhost(L"demo");
+    DoctorRun firstRun = first->Finish();
+    EXPECT_EQ(firstRun.m_nExitCode, 0u) << WideToUtf8(firstRun.m_strOutput);
+    EXPECT_EQ(second.m_nExitCode, 0u) << WideToUtf8(second.m_strOutput);
+    EXPECT_TRUE(second.Has(L"is changing the updater registration; waiting")) << WideToUtf8(second.m_strOutput);
+    EXPECT_TRUE(second.Has(L"LaunchCheck(SampleApp)        = 1, state 1")) << WideToUtf8(second.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
+}
+
+// The doctor takes a list through the call's own steps: for every list it says "problem" (exit
+// 1) exactly when UpdateComponents answers 100, and a list the call refuses is left as it was.
 TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
 {
+    CStandInUpdater updater;
+    CPellorinModule module;
+    ASSERT_TRUE(module.Loaded());
     CTempFolder folder;
+    enum EKind
+    {
+        kFile,
+        kFolder,
+        kMissing,
+        kHeld, // held open by another program that shares neither writing nor deletion
+    };
     const struct
     {
         const char* label;
-        const char* bytes; // null: no file; "": a folder
+        EKind kind;
+        const char* bytes;
         DWORD exitCode;
         std::wstring says;
     } cases[] = {
-        {"two components and one without Action",
+        {"two components and one without Action", kFile,
          "<ActionList ParentAppName=\"A\"><Component ID=\"a\" Action=\"update\"/><Component ID=\"b\" "
          "Action=\"add\"/><Component ID=\"c\"/></ActionList>",
          0, L"2 component(s): UpdateComponents rewrites the list"},
-        {"a tag that does not match", "<ActionList>\r\n<Component ID=\"a\" Action=\"u\"></ActionList>", 1,
+        {"one good component among bad ones", kFile,
+         "<ActionList><Component ID=\"a\"/><Component Action=\"u\"/><Item ID=\"b\" Action=\"add\"/>"
+         "<Component ID=\"\" Action=\"u\"/></ActionList>",
+         0, L"1 component(s): UpdateComponents rewrites the list"},
+        {"no IDs", kFile, "<ActionList ParentAppName=\"A\"><Component Action=\"u\"/><Component Action=\"v\"/></ActionList>",
+         1, L"the action list names no component with both ID and Action (2 element(s) lack one)"},
+        {"no Actions", kFile, "<ActionList><Component ID=\"a\"/><Component ID=\"b\" Action=\"\"/></ActionList>", 1,
+         L"the action list names no component with both ID and Action"},
+        {"comments only", kFile, "<ActionList>\r\n<!-- <Component ID=\"a\" Action=\"u\"/> -->\r\n</ActionList>", 1,
+         L"the action list names no component"},
+        {"a tag that does not match", kFile, "<ActionList>\r\n<Component ID=\"a\" Action=\"u\"></ActionList>", 1,
          L"the action list is not well-formed (line 2 column "},
-        {"another root", "<List><Component ID=\"a\" Action=\"u\"/></List>", 1,
+        {"another root", kFile, "<List><Component ID=\"a\" Action=\"u\"/></List>", 1,
          L"the action list's root is List instead of ActionList"},
-        {"no components", "<ActionList ParentAppName=\"A\"/>", 1, L"the action list names no component"},
-        {"missing", nullptr, 1, L"the action list does not exist: UpdateComponents answers 100 and writes an empty list"},
-        {"a folder", "", 1, L"the action list is a folder"},
+        {"root only", kFile, "<ActionList ParentAppName=\"A\"/>", 1, L"the action list names no component"},
+        {"an empty file", kFile, "", 1, L"problem  action list  the action list "},
+        {"missing", kMissing, nullptr, 1,
+         L"the action list does not exist: UpdateComponents answers 100 and writes an empty list"},
+        // Where nothing can be written; as root under Wine no folder refuses files, a missing one does.
+        {"no folder/to write in", kMissing, nullptr, 1, L"the action list's folder takes no new file"},
+        {"a folder", kFolder, nullptr, 1, L"the action list is a folder"},
+        {"held by another program", kHeld, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
+         L"the action list cannot be replaced now"},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.label);
         std::wstring list = folder.Child(Utf8ToWide(c.label) + L".xml");
-        if (c.bytes != nullptr && c.bytes[0] != '\0')
+        if (c.kind == kFile || c.kind == kHeld)
         {
             ASSERT_TRUE(WriteFileBytes(list, c.bytes));
         }
-        else if (c.bytes != nullptr)
+        else if (c.kind == kFolder)
         {
             ASSERT_TRUE(MakeFolder(list));
         }
-        DoctorRun run = RunQmhost(L"doctor --list \"" + PlatformPathForTest(list) + L"\"");
+        CQMFileHandle held;
+        if (c.kind == kHeld)
+            held.Reset(::CreateFileW(PlatformPathForTest(list).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, 0, nullptr));
+        DoctorRun run = RunQmhost(L"doctor --list \"" + PlatformPathForTest(list) + L"\" plugin");
         EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
         EXPECT_TRUE(run.Has(c.says)) << WideToUtf8(run.m_strOutput);
         EXPECT_TRUE(run.Has(c.exitCode == 0 ? L"ok       action list" : L"problem  action list"));
+        // The doctor only read the list, and its copy is gone.
+        EXPECT_EQ(ListFolder(folder.Path(), L"*.~qm*").size(), 0u);
+        if (c.bytes != nullptr)
+        {
+            EXPECT_EQ(ReadFileBytes(list), c.bytes);
+        }
+        else
+        {
+            EXPECT_EQ(c.kind == kFolder, ::GetFileAttributesW(PlatformPathForTest(list).c_str()) != INVALID_FILE_ATTRIBUTES);
+        }
+
+        int result = module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr);
+        EXPECT_EQ(result == QM_UPDATE_NOT_SUPPORTED, c.exitCode == 1) << result;
+        if (result == QM_UPDATE_NOT_SUPPORTED && c.bytes != nullptr)
+        {
+            EXPECT_EQ(ReadFileBytes(list), c.bytes) << "a refused list is left as it was";
+        }
     }
 }
 
@@ -476,9 +668,10 @@ TEST(QmhostLog, ShowsEachCallWithItsResultAndReason)
         std::wstring why; // empty: no reason below the call
     } calls[] = {
         {{"Result=0"}, L"", 0, L""},
-        {{"result=none"}, L"", 20, L"why: the updater wrote no result document: "},
-        {{"crash=1"}, L"", 20, L"why: the updater wrote no result document: "},
-        {{"finish=none"}, good, 200, L"why: the updater ended without reporting its finish: every component gets 16"},
+        {{"result=none"}, L"", 20, L"why: the updater wrote no result document and ended with exit code 0"},
+        {{"crash=1"}, L"", 20, L"why: the updater wrote no result document and ended with exit code 3"},
+        {{"finish=none"}, good, 200,
+         L"why: the updater ended without reporting its finish (exit code 0): every component gets 16"},
         {{"Result=0"}, bad, 100, L"why: the action list is not well-formed (line 2 column "},
     };
     std::vector<std::wstring> heads;

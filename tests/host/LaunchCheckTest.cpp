@@ -274,7 +274,8 @@ TEST_F(LaunchCheckTest, FailuresLetTheHostStartAndTheLogSaysWhy)
     } cases[] = {
         {"updater missing", {}, L"C:\\no\\such\\updater.exe",
          L"the registered updater's file is missing: C:\\no\\such\\updater.exe"},
-        {"no result", {"result=none"}, nullptr, L"the updater wrote no result document: " + result},
+        {"no result", {"result=none"}, nullptr,
+         L"the updater wrote no result document and ended with exit code 0 (expected at " + result},
     };
     for (const auto& c : cases)
     {

@@ -152,7 +152,9 @@ TEST_F(ListOperationsTest, ResultCodeComesFromTheResultDocument)
          L"the result document is not well-formed (line 2 column "},
         {"lower-case root", {"result=raw", "result_raw=<checkresult Result=\"5\"/>"}, 20,
          L"the result document's root is not CheckResult: "},
-        {"no result document", {"result=none"}, 20, L"the updater wrote no result document: "},
+        {"no result document", {"result=none", "exit_code=5"}, 20,
+         L"the updater wrote no result document and ended with exit code 5 (expected at "},
+        {"crashed", {"crash=1"}, 20, L"the updater wrote no result document and ended with exit code 3 (expected at "},
         {"empty result document", {"result=raw", "result_raw="}, 20, L"the result document is not well-formed"},
     };
     for (const CodeCase& c : cases)

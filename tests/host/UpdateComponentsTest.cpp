@@ -6,6 +6,7 @@
 #include "support/SmallVolume.h"
 #include "support/StandInUpdater.h"
 #include "support/TempFolder.h"
+#include "sys/Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -204,6 +206,17 @@ TEST_F(UpdateComponentsTest, RecordCodesAndFinishCodes)
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"3", L"3", L"3"}));
 }
 
+// The records of a cancel: the host's request, then whether the updater stopped or went on.
+std::vector<std::wstring> CancelRecords()
+{
+    std::vector<std::wstring> cancels;
+    for (const std::wstring& record : AllLogRecords())
+        if (record.compare(0, 10, L"PL,CANCEL,") == 0)
+            cancels.push_back(record);
+    return cancels;
+}
+
+// An updater that ignores the request finishes as if none had come: its finish code decides.
 TEST_F(UpdateComponentsTest, CancelReachesTheUpdaterAfterEveryRecordAndTheFinish)
 {
     g_cancelAtCall = 2;
@@ -213,10 +226,15 @@ TEST_F(UpdateComponentsTest, CancelReachesTheUpdaterAfterEveryRecordAndTheFinish
     EXPECT_NE(events.find("record 1 cancels 0"), std::string::npos) << events;
     EXPECT_NE(events.find("record 2 cancels 1"), std::string::npos) << events;
     EXPECT_NE(events.find("record 7 cancels 6"), std::string::npos) << events;
-    EXPECT_NE(events.find("finish 2 cancels 7"), std::string::npos) << events;
-    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
+    EXPECT_NE(events.find("finish 0 cancels 7"), std::string::npos) << events;
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+    EXPECT_EQ(CancelRecords(),
+              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
+                                         L"PL,CANCEL,UpdateComponents,the updater went on after the cancel request "
+                                         L"(5 more records),finish code 0"}));
 }
 
+// A cancelled update ends with the updater's cancel code in every component, and the log says so.
 TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
 {
     g_cancelAtCall = 1;
@@ -225,6 +243,80 @@ TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
     EXPECT_EQ(g_calls.size(), 1u);
     std::string events = m_updater.Events(1);
     EXPECT_NE(events.find("finish 2 cancels 2"), std::string::npos) << events;
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
+    EXPECT_EQ(CancelRecords(),
+              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
+                                         L"PL,CANCEL,UpdateComponents,the updater stopped at the cancel request,"
+                                         L"finish code 2"}));
+}
+
+// The texts between backticks in a cell of a markdown table.
+std::vector<std::string> Backticked(const std::string& cell)
+{
+    std::vector<std::string> texts;
+    std::regex quoted("`([^`]*)`");
+    for (auto match = std::sregex_iterator(cell.begin(), cell.end(), quoted); match != std::sregex_iterator(); ++match)
+        texts.push_back((*match)[1]);
+    return texts;
+}
+
+// The kit's README states what every way of ending gives each component; each of its rows runs
+// here against the stand-in, so the reference and the module cannot part.
+TEST_F(UpdateComponentsTest, EveryEndingGivesTheResultsTheKitsReferenceStates)
+{
+    const char kTwoComponents[] = "<ActionList ParentAppName=\"App1\"><Component ID=\"A\" Action=\"update\"/>"
+                                  "<Component ID=\"B\" Action=\"add\"/></ActionList>";
+    std::string readme = ReadFileBytes(BinFolder() + L"kit_README.md");
+    size_t at = readme.find("### How an update ends, and each component's Result");
+    ASSERT_NE(at, std::string::npos) << "the section is in the kit's README";
+    at = readme.find("|---|", at);
+    ASSERT_NE(at, std::string::npos);
+    // Each row: how it ends | scenario | returns | results.
+    std::regex rowPattern("\\|[^|]*\\|([^|]*)\\|\\s*(\\d+)\\s*\\|([^|]*)\\|\\r?\\n");
+    int rows = 0;
+    std::smatch row;
+    for (auto from = readme.cbegin() + static_cast<std::ptrdiff_t>(readme.find('\n', at) + 1);
+         std::regex_search(from, readme.cend(), row, rowPattern, std::regex_constants::match_continuous);
+         from = row[0].second)
+    {
+        SCOPED_TRACE(row.str());
+        std::vector<std::string> scenario;
+        bool hostCancels = false, busy = false;
+        for (const std::string& key : Backticked(row[1]))
+        {
+            hostCancels |= key == "host_cancels=1";
+            busy |= key == "busy=1";
+            if (key != "host_cancels=1" && key != "busy=1")
+                scenario.push_back(key);
+        }
+        std::vector<std::wstring> stated;
+        for (const std::string& code : Backticked(row[3]))
+            stated.push_back(Utf8ToWide(code));
+
+        ASSERT_TRUE(WriteFileBytes(m_strList, kTwoComponents));
+        m_updater.SetScenario(scenario);
+        g_calls.clear();
+        g_cancelAtCall = hostCancels ? 1 : 0;
+        // Another update runs: the busy mutex exists.
+        CQMKernelHandle running(busy ? ::CreateMutexW(nullptr, TRUE, L"Tavrin_Inc_ZL_QM_PL_v1") : nullptr);
+        EXPECT_EQ(Update(), std::stoi(row[2]));
+        EXPECT_EQ(Results(), stated);
+        ++rows;
+    }
+    EXPECT_GE(rows, 7);
+}
+
+// A relative path is the host's: resolved against its working folder, and logged resolved.
+TEST_F(UpdateComponentsTest, RelativeListIsResolvedAndLoggedResolved)
+{
+    wchar_t previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryW(PlatformPathForTest(m_folder.Path()).c_str()));
+    int result = m_module.m_pfnUpdateComponents(L"App1", L"actions.xml", L"plugin", nullptr);
+    ::SetCurrentDirectoryW(previous);
+    EXPECT_EQ(result, QM_UPDATE_DONE);
+    std::vector<std::wstring> records = AllLogRecords();
+    EXPECT_NE(std::find(records.begin(), records.end(), L"PL,UPDATE_XML,UpdateComponents," + m_strList), records.end());
 }
 
 // An updater that cannot run, or ends without its finish: every component 16, and the log says why.
@@ -239,8 +331,9 @@ TEST_F(UpdateComponentsTest, UpdaterThatDidNotFinishMarksEveryComponent16)
     } cases[] = {
         {"missing", L"C:\\no\\such\\updater.exe", {},
          L"PL,REASON,UpdateComponents,the registered updater's file is missing: C:\\no\\such\\updater.exe"},
-        {"crashed", nullptr, {"progress=4,CompA,0,0,1,1,5", "finish=none"},
-         L"PL,REASON,UpdateComponents,the updater ended without reporting its finish: every component gets 16"},
+        {"crashed", nullptr, {"progress=4,CompA,0,0,1,1,5", "finish=none", "exit_code=7"},
+         L"PL,REASON,UpdateComponents,the updater ended without reporting its finish (exit code 7): every component "
+         L"gets 16"},
     };
     for (const auto& c : cases)
     {

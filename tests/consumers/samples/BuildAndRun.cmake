@@ -48,7 +48,8 @@ else()
     get_filename_component(object ${source} NAME_WE)
     step(${LLD_LINK} /nologo /nodefaultlib ${link_flags} /entry:SampleEntry /subsystem:${subsystem}
          /out:${program}.exe ${object}.obj NoCrtEntry.obj Pellorin.lib mingw-lib/libkernel32.a mingw-lib/libuser32.a
-         mingw-lib/libgdi32.a mingw-lib/libcomctl32.a mingw-lib/libshell32.a mingw-lib/libmsvcrt.a)
+         mingw-lib/libgdi32.a mingw-lib/libcomctl32.a mingw-lib/libshell32.a mingw-lib/libole32.a
+         mingw-lib/liboleaut32.a mingw-lib/libmsvcrt.a)
 endif()
 
 # Windows paths for the programs under Wine (drive Z: is the root).
@@ -59,4 +60,6 @@ endfunction()
 windows_path(exe ${WORK}/${program}.exe)
 windows_path(standin ${KIT}/tools/VestabelStandIn.exe)
 windows_path(folder ${WORK})
-step(${WINE} ${DRIVER} ${SAMPLE} ${exe} ${standin} ${folder})
+# The scenario the kit ships for the samples' steps.
+windows_path(scenario ${KIT}/samples/progress-scenario.txt)
+step(${WINE} ${DRIVER} ${SAMPLE} ${exe} ${standin} ${folder} ${scenario})
