@@ -65,6 +65,17 @@ void RelayCancel(QMProgressContext& context)
                           kCancelTimeoutMs, &ignored);
 }
 
+// A cancel is told apart from a crash in the log: the request, and later how the updater ended.
+void RequestCancel(QMProgressContext& context, const wchar_t* why, const std::wstring& componentId)
+{
+    if (context.m_bCancelRequested)
+        return;
+    context.m_bCancelRequested = true;
+    WriteServiceLog(kServiceLogSource, kCancelTag,
+                    JoinLogFields({context.m_bLaunchCheck ? kLogNameLaunchCheck : kLogNameUpdateComponents, why,
+                                   componentId}));
+}
+
 // The host quit and the updater did not end the run in time: the results known so far are
 // kept, and every component still without one gets the code of a run that ended without its
 // finish record.
@@ -120,13 +131,8 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
     unsigned char goOn = context.m_pfnCallback(static_cast<int>(record.m_nType), percent, record.m_szComponentId,
                                   record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
                                   record.m_nBytesTotal);
-    if (goOn == 0 && !context.m_bCancelRequested)
-    {
-        context.m_bCancelRequested = true;
-        // A cancel is told apart from a crash in the log: the request, and later how the updater ended.
-        WriteServiceLog(kServiceLogSource, kCancelTag,
-                        JoinLogFields({L"UpdateComponents", L"the host's callback asked to cancel", record.m_szComponentId}));
-    }
+    if (goOn == 0)
+        RequestCancel(context, L"the host's callback asked to cancel", record.m_szComponentId);
 }
 
 // After a cancel request, the finish record says whether the updater stopped or went on.
@@ -227,7 +233,7 @@ void RunProgressMessageLoop(QMProgressContext& context)
                 {
                     hostQuit = true;
                     quitAt = ::GetTickCount64();
-                    context.m_bCancelRequested = true;
+                    RequestCancel(context, L"the host quit", L"");
                     RelayCancel(context);
                 }
                 continue;
