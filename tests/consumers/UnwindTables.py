@@ -1,11 +1,9 @@
 #!/usr/bin/env python3
-"""Checks that every function of a linked module has its unwind entry, as an exception or a
-debugger's stack walk needs: on x64 a range of the .pdata table, on x86 a frame description of
-.eh_frame, that covers the function's first byte. The functions are the PDB's public functions,
-the module's own and its static runtime's alike (lld drops the tables of the runtime's inline and
-template functions unless they are tied to them). A function may go without one only if no unwind
-can pass through it or start in it: it calls nothing and, on x64, leaves the stack pointer alone
-(as clang's leaf functions there, which the system's unwinder walks by their return address).
+"""Checks that every function the PDB names has its unwind entry in the DLL, the module's own code
+and its static runtime's alike (lld drops the runtime's tables unless they are tied to their
+functions): a range of .pdata on x64, a frame description of .eh_frame on x86, covering the
+function's first byte. A function may go without one only if no unwind passes through or starts
+in it: it calls nothing and, on x64, leaves the stack pointer alone (clang's leaf functions).
 
 usage: UnwindTables.py <dll> <pdb> <llvm-pdbutil> <llvm-objdump>
 """
@@ -16,9 +14,8 @@ import struct
 import subprocess
 import sys
 
-
-# clang 14 writes this one without unwind information in every object that needs it (nothing a
-# link can add); it only ends the process.
+# clang 14 writes this one without unwind information in every object that has it (nothing a link
+# can add); it only ends the process.
 WITHOUT_ENTRY = {"__clang_call_terminate"}
 
 
@@ -26,123 +23,87 @@ def read_image(path):
     with open(path, "rb") as f:
         data = f.read()
     pe = struct.unpack_from("<I", data, 0x3C)[0]
-    machine, section_count, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
-    optional = pe + 24
-    image_base = struct.unpack_from("<Q" if machine == 0x8664 else "<I", data, optional + (24 if machine == 0x8664 else 28))[0]
-    sections = []
-    for i in range(section_count):
-        at = optional + optional_size + 40 * i
-        name = data[at:at + 8].rstrip(b"\0").decode()
-        virtual_size, rva, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
-        sections.append((name, rva, data[raw_at:raw_at + min(raw_size, virtual_size)]))
-    return machine, image_base, sections
-
-
-def pdata_ranges(sections):
-    data = b"".join(raw for name, _, raw in sections if name == ".pdata")
-    return [struct.unpack_from("<II", data, at) for at in range(0, len(data) - 11, 12) if data[at:at + 8] != bytes(8)]
+    machine, count, _, _, _, optional_size = struct.unpack_from("<HHIIIH", data, pe + 4)
+    x64 = machine == 0x8664
+    image_base = struct.unpack_from("<Q" if x64 else "<I", data, pe + (48 if x64 else 52))[0]
+    sections = {}
+    for at in range(pe + 24 + optional_size, pe + 24 + optional_size + 40 * count, 40):
+        size, rva, raw_size, raw_at = struct.unpack_from("<IIII", data, at + 8)
+        sections[len(sections) + 1] = (data[at:at + 8].rstrip(b"\0").decode(), rva,
+                                       data[raw_at:raw_at + min(raw_size, size)])
+    return x64, image_base, sections
 
 
 def uleb(data, at):
     value = shift = 0
-    while True:
-        byte = data[at]
-        at += 1
-        value |= (byte & 0x7F) << shift
-        shift += 7
-        if byte < 0x80:
-            return value, at
+    while data[at] & 0x80:
+        value, shift, at = value | (data[at] & 0x7F) << shift, shift + 7, at + 1
+    return value | data[at] << shift, at + 1
 
 
-def eh_frame_ranges(sections, image_base):
-    """The [start, end) RVAs of each FDE; pointers as lld leaves them: absolute or pc-relative, 4 bytes."""
-    section = [(rva, raw) for name, rva, raw in sections if name in (".eh_frame", ".eh_fram")]
-    if not section:
-        return []
-    base, data = section[0]
+def eh_frame_ranges(base, data, image_base):
+    """[start, end) of each FDE, its pointers absolute or pc-relative, 4 bytes (as lld leaves them)."""
     encodings, ranges, at = {}, [], 0
-    while at + 4 <= len(data):
-        length = struct.unpack_from("<I", data, at)[0]
-        if length == 0:
-            break
-        body, end = at + 4, at + 4 + length
-        cie_pointer = struct.unpack_from("<I", data, body)[0]
-        if cie_pointer == 0:
-            encoding = 0
+    while at + 8 <= len(data) and struct.unpack_from("<I", data, at)[0]:
+        length, cie = struct.unpack_from("<II", data, at)
+        body = at + 4
+        if cie == 0:
             augmentation = data[body + 5:data.index(b"\0", body + 5)].decode()
-            cursor = body + 6 + len(augmentation)
+            cursor, encodings[at] = body + 6 + len(augmentation), 0
             if augmentation.startswith("z"):
-                _, cursor = uleb(data, cursor)  # code alignment
-                _, cursor = uleb(data, cursor)  # data alignment (its sign does not matter here)
-                cursor += 1 if data[body + 4] == 1 else uleb(data, cursor)[1] - cursor  # return register
-                _, cursor = uleb(data, cursor)  # augmentation length
+                for _ in range(2 if data[body + 4] == 1 else 3):  # alignments, return register
+                    cursor = uleb(data, cursor)[1]
+                cursor += 1 if data[body + 4] == 1 else 0
+                cursor = uleb(data, cursor)[1]
                 for letter in augmentation[1:]:
                     if letter == "R":
-                        encoding = data[cursor]
-                    if letter == "P":
-                        if data[cursor] & 0x0F not in (0x00, 0x03, 0x0B):
-                            raise ValueError(f"personality encoding {data[cursor]:#x}")
-                        cursor += 4
-                    cursor += 1
-            encodings[at] = encoding
+                        encodings[at] = data[cursor]
+                    cursor += 5 if letter == "P" else 1
         else:
-            encoding = encodings[body - cie_pointer]
-            if encoding & 0x0F not in (0x00, 0x03, 0x0B) or encoding & 0x70 not in (0x00, 0x10):
+            encoding = encodings[body - cie]
+            if encoding & 0x0F not in (0x00, 0x03, 0x0B) or encoding & 0x60:
                 raise ValueError(f"FDE pointer encoding {encoding:#x}")
             start, size = struct.unpack_from("<II", data, body + 4)
-            start = (start + base + body + 4 + image_base) & 0xFFFFFFFF if encoding & 0x10 else start
+            if encoding & 0x10:
+                start = (start + image_base + base + body + 4) & 0xFFFFFFFF
             ranges.append((start - image_base, start - image_base + size))
-        at = end
+        at = body + length
     return ranges
-
-
-def public_functions(pdbutil, pdb, sections):
-    dump = subprocess.run([pdbutil, "dump", "-publics", pdb], check=True, capture_output=True, text=True).stdout
-    functions = []
-    for name, flags, section, offset in re.findall(
-            r"S_PUB32 \[size = \d+\] `([^`]*)`\n\s*flags = ([^,\n]*), addr = (\d+):(\d+)", dump):
-        if "function" in flags and 0 < int(section) <= len(sections):
-            functions.append((sections[int(section) - 1][1] + int(offset), name))
-    return functions
-
-
-def instructions(objdump, dll, image_base):
-    """(rva, text) of every instruction of the module's code."""
-    listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", dll], check=True, capture_output=True,
-                             text=True).stdout
-    return [(int(address, 16) - image_base, text)
-            for address, text in re.findall(r"^ *([0-9a-f]+):\s+(\S[^\n]*)$", listing, re.M)]
-
-
-def moves_the_stack(text, x64):
-    mnemonic = text.split()[0]
-    if mnemonic.startswith(("call", "enter")):
-        return True
-    return x64 and (mnemonic.startswith(("push", "pop", "leave")) or text.rstrip().endswith("%rsp"))
 
 
 def main():
     if len(sys.argv) != 5:
         sys.exit(__doc__)
     dll, pdb, pdbutil, objdump = sys.argv[1:]
-    machine, image_base, sections = read_image(dll)
-    x64 = machine == 0x8664
-    ranges = sorted(pdata_ranges(sections) if x64 else eh_frame_ranges(sections, image_base))
-    functions = public_functions(pdbutil, pdb, sections)
-    if not ranges or not functions:
-        sys.exit(f"{dll}: {len(ranges)} unwind entries, {len(functions)} functions in {pdb}")
+    x64, image_base, sections = read_image(dll)
+    if x64:
+        table = b"".join(raw for name, _, raw in sections.values() if name == ".pdata")
+        ranges = [struct.unpack_from("<II", table, at) for at in range(0, len(table) - 11, 12)]
+    else:  # the image keeps eight characters of a section's name
+        ranges = [r for name, rva, raw in sections.values() if name == ".eh_fram"
+                  for r in eh_frame_ranges(rva, raw, image_base)]
+    ranges = sorted(r for r in ranges if r[1] > r[0])
+    publics = subprocess.run([pdbutil, "dump", "-publics", pdb], check=True, capture_output=True, text=True).stdout
+    functions = sorted((sections[int(section)][1] + int(offset), name) for name, section, offset in re.findall(
+        r"S_PUB32 \[size = \d+\] `([^`]*)`\n\s*flags = function[^,\n]*, addr = (\d+):(\d+)", publics))
+    listing = subprocess.run([objdump, "-d", "--no-show-raw-insn", dll], check=True, capture_output=True,
+                             text=True).stdout
+    code = [(int(address, 16) - image_base, text)
+            for address, text in re.findall(r"^ *([0-9a-f]+):[ \t]+(\S[^\n]*)$", listing, re.M)]
+    if not ranges or not functions or not code:
+        sys.exit(f"{dll}: {len(ranges)} unwind entries, {len(functions)} functions, {len(code)} instructions")
     starts = [start for start, _ in ranges]
-    boundaries = sorted(set(starts) | {rva for rva, _ in functions})
-    code = instructions(objdump, dll, image_base)
+    boundaries = sorted(set(starts) | {rva for rva, _ in functions}) + [code[-1][0] + 1]
     addresses = [rva for rva, _ in code]
     missing = []
-    for rva, name in sorted(functions):
+    for rva, name in functions:
         i = bisect.bisect_right(starts, rva) - 1
         if i >= 0 and rva < ranges[i][1] or name in WITHOUT_ENTRY:
             continue
-        end = boundaries[bisect.bisect_right(boundaries, rva)] if rva < boundaries[-1] else addresses[-1] + 1
-        body = code[bisect.bisect_left(addresses, rva):bisect.bisect_left(addresses, end)]
-        moving = [text for _, text in body if moves_the_stack(text, x64)]
+        end = boundaries[bisect.bisect_right(boundaries, rva)]
+        body = [text for _, text in code[bisect.bisect_left(addresses, rva):bisect.bisect_left(addresses, end)]]
+        moving = [text for text in body if text.startswith(("call", "enter")) or x64 and (
+            text.startswith(("push", "pop", "leave")) or text.rstrip().endswith("%rsp"))]
         if moving or not body:
             missing.append(f"  {rva:#x} {name}: {moving[0] if moving else 'no code'}")
     print(f"{dll}: {len(functions)} functions, {len(ranges)} unwind entries")
