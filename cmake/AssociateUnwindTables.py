@@ -12,6 +12,8 @@ symbol to each table, associative with its .text$<name>, so that the table is ke
 its function is.
 
 usage: AssociateUnwindTables.py <input .a> <output .a>   (run llvm-ranlib on the output)
+Fails when it ties no table: the library is then laid out in a way this does not know (its
+sections named otherwise, its members big objects, which it skips), and lld would drop them all.
 """
 
 import struct
@@ -104,6 +106,8 @@ def main():
         sys.exit(__doc__)
     with open(sys.argv[1], "rb") as f:
         data, count = patch_archive(f.read())
+    if count == 0:
+        sys.exit(f"{sys.argv[1]}: no unwind table tied to its function; lld would drop them all")
     with open(sys.argv[2], "wb") as f:
         f.write(data)
     print(f"{sys.argv[1]}: {count} unwind tables tied to their functions")

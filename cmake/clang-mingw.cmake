@@ -41,26 +41,49 @@ set(CMAKE_C_FLAGS_INIT "-femulated-tls")
 set(CMAKE_CXX_FLAGS_INIT "-femulated-tls -isystem ${QM_GCC_DIR}/include/c++ -isystem ${QM_GCC_DIR}/include/c++/${QM_MINGW_TRIPLE} -isystem ${QM_GCC_DIR}/include/c++/backward")
 # lld would leave out the unwind tables of libstdc++'s inline and template functions (see
 # AssociateUnwindTables.py): programs link a copy of libstdc++ whose tables are tied to their
-# functions, made once per build tree, ahead of g++'s own.
+# functions, made once per build tree, ahead of g++'s own (QM_RUNTIME_COPY, which the project
+# also names among each program's libraries, so that a new copy relinks them). The copy is keyed
+# on the content of g++'s library and of the patcher, recorded beside it, not on their dates: a
+# package installs its files with the package's own. The key is written last, so a copy left
+# without one by an interrupted configure is made again.
 if(NOT QM_RUNTIME_DIR)
     set(QM_RUNTIME_DIR ${CMAKE_BINARY_DIR}/runtime)
 endif()
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES QM_RUNTIME_DIR)
-set(runtime_copy ${QM_RUNTIME_DIR}/libstdc++.a)
+set(QM_RUNTIME_COPY ${QM_RUNTIME_DIR}/libstdc++.a)
 set(patcher ${CMAKE_CURRENT_LIST_DIR}/AssociateUnwindTables.py)
-if(NOT EXISTS ${runtime_copy} OR ${QM_GCC_DIR}/libstdc++.a IS_NEWER_THAN ${runtime_copy}
-   OR ${patcher} IS_NEWER_THAN ${runtime_copy})
+file(SHA256 ${QM_GCC_DIR}/libstdc++.a runtime_hash)
+file(SHA256 ${patcher} patcher_hash)
+set(runtime_key "${runtime_hash}  ${QM_GCC_DIR}/libstdc++.a\n${patcher_hash}  ${patcher}\n")
+set(recorded_key "")
+if(EXISTS ${QM_RUNTIME_COPY}.key AND EXISTS ${QM_RUNTIME_COPY})
+    file(READ ${QM_RUNTIME_COPY}.key recorded_key)
+endif()
+if(NOT recorded_key STREQUAL runtime_key)
     find_program(QM_PYTHON NAMES python3 REQUIRED)
     find_program(QM_LLVM_RANLIB NAMES llvm-ranlib llvm-ranlib-14 REQUIRED)
+    file(REMOVE ${QM_RUNTIME_COPY}.key)
     file(MAKE_DIRECTORY ${QM_RUNTIME_DIR})
-    execute_process(COMMAND ${QM_PYTHON} ${patcher} ${QM_GCC_DIR}/libstdc++.a ${runtime_copy}.new
+    # The patcher fails when it ties no table: a libstdc++ laid out in a way it does not know
+    # would otherwise link as if patched.
+    execute_process(COMMAND ${QM_PYTHON} ${patcher} ${QM_GCC_DIR}/libstdc++.a ${QM_RUNTIME_COPY}.new
                     COMMAND_ERROR_IS_FATAL ANY)
-    execute_process(COMMAND ${QM_LLVM_RANLIB} ${runtime_copy}.new COMMAND_ERROR_IS_FATAL ANY)
-    file(RENAME ${runtime_copy}.new ${runtime_copy})
+    execute_process(COMMAND ${QM_LLVM_RANLIB} ${QM_RUNTIME_COPY}.new COMMAND_ERROR_IS_FATAL ANY)
+    file(RENAME ${QM_RUNTIME_COPY}.new ${QM_RUNTIME_COPY})
+    file(WRITE ${QM_RUNTIME_COPY}.key "${runtime_key}")
 endif()
 
+# What ./run compares with the toolchain files of today: a tree whose flags came from other ones
+# is configured afresh.
+set(QM_TOOLCHAIN_KEY "${QM_TOOLCHAIN_KEY}" CACHE STRING "Key of the toolchain files at this tree's first configure")
+
+# lld 19 from Debian's lld-19 package: lld 14 writes the export table with ordinal base 0 and an
+# empty slot 0 ahead of ordinals 1 to 6. clang 14 runs it in lld's MinGW mode (-fuse-ld=lld).
+find_program(QM_LD_LLD NAMES ld.lld-19)
+if(NOT QM_LD_LLD)
+    message(FATAL_ERROR "ld.lld-19 (Debian's lld-19) is needed to link")
+endif()
 # g++ of the posix thread model links the threads library itself; clang needs it named.
 foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -B${QM_GCC_DIR} -L${QM_RUNTIME_DIR} -L${QM_GCC_DIR} -pthread")
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld --ld-path=${QM_LD_LLD} -B${QM_GCC_DIR} -L${QM_RUNTIME_DIR} -L${QM_GCC_DIR} -pthread")
 endforeach()
-

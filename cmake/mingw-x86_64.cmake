@@ -1,4 +1,6 @@
-# Cross toolchain: 64-bit Windows through MinGW-w64 (posix thread model), run under Wine.
+# Cross toolchain: 64-bit Windows through MinGW-w64 g++ (posix thread model), run under Wine.
+# Not the project's: the consumer tests and samples build their hosts with it, as a MinGW host
+# developer would (tests/consumers).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 

@@ -48,3 +48,26 @@ foreach(import IN LISTS imports)
         message(SEND_ERROR "bin/${ARCH}/Pellorin.dll imports ${import}, which is no system DLL")
     endif()
 endforeach()
+
+# The export table as a DLL with ordinals 1 to 6 has it: ordinal base 1, six addresses and six
+# names, each name at its ordinal (hosts that link or look up by ordinal depend on them).
+string(REGEX MATCH "Ordinal Base[ \t]+([0-9]+)\n" base "${headers}")
+set(base "${CMAKE_MATCH_1}")
+string(REGEX MATCH "Export Address Table[ \t]+([0-9a-fA-F]+)\n[ \t]*\\[Name Pointer/Ordinal\\] Table[ \t]+([0-9a-fA-F]+)\n"
+       counts "${headers}")
+set(addresses "${CMAKE_MATCH_1}")
+set(names "${CMAKE_MATCH_2}")
+if(NOT base STREQUAL "1" OR NOT addresses MATCHES "^0*6$" OR NOT names MATCHES "^0*6$")
+    message(SEND_ERROR "bin/${ARCH}/Pellorin.dll exports from ordinal base \"${base}\" \"${addresses}\" addresses "
+                       "and \"${names}\" names; six of each from ordinal 1 expected")
+endif()
+# objdump lists each name with its ordinal less the base.
+set(ordinal 1)
+foreach(name LaunchCheck IsSupportQuelmar UpdateComponents GetInstalledComponentList GetLatestComponentList
+             SupportComponentsManagement)
+    math(EXPR index "${ordinal} - 0${base}")
+    if(NOT headers MATCHES "\n\t\\[ *${index}\\] ${name}\n")
+        message(SEND_ERROR "bin/${ARCH}/Pellorin.dll does not export ${name} at ordinal ${ordinal}")
+    endif()
+    math(EXPR ordinal "${ordinal} + 1")
+endforeach()

@@ -1,7 +1,9 @@
 # The kit's PDB as a Windows debugger meets it, for one architecture: the DLL's debug directory
 # names the PDB by file name alone, with the PDB's GUID and age, and the PDB found beside the DLL
 # turns an address inside each export into the export's function and its source file.
-# Defined by the caller: KIT, ARCH, WORK, LLVM_READOBJ, LLVM_PDBUTIL, LLVM_SYMBOLIZER.
+# Both forms of debug information name the sources below /pellorin, not the folder they were
+# built in. Defined by the caller: KIT, ARCH, WORK, LLVM_READOBJ, LLVM_PDBUTIL, LLVM_SYMBOLIZER,
+# SOURCE_DIR.
 
 set(dll ${KIT}/bin/${ARCH}/Pellorin.dll)
 set(pdb ${KIT}/bin/${ARCH}/Pellorin.pdb)
@@ -88,9 +90,16 @@ foreach(name LaunchCheck IsSupportQuelmar UpdateComponents GetInstalledComponent
                     WORKING_DIRECTORY ${WORK}/elsewhere
                     OUTPUT_VARIABLE found ERROR_VARIABLE errors RESULT_VARIABLE failed)
     string(REGEX MATCHALL "[^\n]+" lines "${found}")
-    set(expected "${name};[^;]*[/\\\\]api[/\\\\]exports\\.cpp:[1-9][0-9]*:[0-9]+")
+    set(expected "${name};/pellorin/api/exports\\.cpp:[1-9][0-9]*:[0-9]+")
     if(failed OR NOT lines MATCHES "^${expected};${expected}$")
         message(SEND_ERROR "${entry} and ${inside} in bin/${ARCH}/Pellorin.dll (${name}, ${size} bytes) do not "
-                           "resolve to ${name} in api/exports.cpp through the PDB:\n${found}${errors}")
+                           "resolve to ${name} in /pellorin/api/exports.cpp through the PDB:\n${found}${errors}")
     endif()
 endforeach()
+
+string(REGEX REPLACE "([][+.*()^$?|\\])" "\\\\\\1" root "${SOURCE_DIR}/")
+file(STRINGS ${KIT}/bin/${ARCH}/Pellorin.debug paths REGEX "${root}")
+if(paths)
+    list(GET paths 0 path)
+    message(SEND_ERROR "bin/${ARCH}/Pellorin.debug names the build's folder: ${path}")
+endif()
