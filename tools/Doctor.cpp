@@ -393,6 +393,13 @@ int RunListCheck(const wchar_t* path, const wchar_t* componentType)
         report.Ok(L"action list", std::to_wstring(check.m_nComponents) +
                                       L" component(s): UpdateComponents rewrites the list with its component type, "
                                       L"sets every Result to 0 and writes each component's result");
+        DWORD folderError = ERROR_SUCCESS;
+        std::wstring lockedFolder = FolderRefusingNewFiles(list, folderError);
+        if (!lockedFolder.empty())
+            WriteText(std::wstring(kVerdictWidth + kSubjectWidth, L' ') + L"the folder " + lockedFolder +
+                      L" takes no new file from this user (" + DescribeSystemError(folderError) +
+                      L"): the results are written in place, with a redo copy in " +
+                      ToPlatformPath(GetActionListRedoFolder()) + L"\r\n");
         if (check.m_nDropped > 0)
             WriteText(std::wstring(kVerdictWidth + kSubjectWidth, L' ') + std::to_wstring(check.m_nDropped) +
                       L" element(s) without ID or Action are dropped by the rewrite\r\n");

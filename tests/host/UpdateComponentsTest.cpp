@@ -532,11 +532,15 @@ TEST_F(UpdateComponentsTest, ActionListThatCannotBeWrittenGives100BeforeTheRun)
     EXPECT_TRUE(m_updater.Runs().empty());
     EXPECT_EQ(ReadFileBytes(m_strList), before);
     std::vector<std::wstring> records = AllLogRecords();
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     // Wine refuses the replace with access denied, Windows with a sharing violation.
     const std::wstring saveFailed = L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ";
     EXPECT_EQ(records[2].compare(0, saveFailed.size(), saveFailed), 0) << WideToUtf8(records[2]);
-    EXPECT_EQ(records[3], L"PL,API_END,UpdateComponents,100");
+    EXPECT_EQ(records[3].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing (another program may hold "
+                               L"it without sharing its writing): " + m_strList + L",error ", 0),
+              0u)
+        << WideToUtf8(records[3]);
+    EXPECT_EQ(records[4], L"PL,API_END,UpdateComponents,100");
 }
 
 CHeldFile* g_holder = nullptr;
@@ -579,11 +583,231 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
         // Not written: the list is as the rewrite left it, without this run's results.
         EXPECT_EQ(Results(), c.results);
         std::vector<std::wstring> records = AllLogRecords();
-        ASSERT_GE(records.size(), 2u);
+        ASSERT_GE(records.size(), 3u);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents," + std::to_wstring(c.expected));
-        bool reported = records[records.size() - 2].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ", 0) == 0;
+        bool reported = records[records.size() - 3].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ", 0) == 0;
         EXPECT_EQ(reported, c.expected != QM_UPDATE_DONE);
+        bool explained = records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing", 0) == 0;
+        EXPECT_EQ(explained, c.expected != QM_UPDATE_DONE);
     }
+}
+
+// Another process holds the list for reading and writing with the given sharing, as a scanner,
+// a backup or sync client or an editor does, until the object goes.
+class CListHolder
+{
+public:
+    CListHolder(const std::wstring& path, DWORD sharing)
+        : m_child(L"hold \"" + PlatformPathForTest(path) + L"\" " + std::to_wstring(sharing), {{L"QM_TEST_READY", m_ready.Name()}})
+    {
+    }
+    bool Holding() { return m_child.Started() && m_ready.Wait(20000); }
+
+private:
+    CNamedEventForTest m_ready;
+    CChildProcess m_child;
+};
+
+size_t CountOf(const std::string& text, const std::string& what)
+{
+    size_t count = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++count;
+    return count;
+}
+
+bool HasRecordStarting(const std::wstring& start)
+{
+    for (const std::wstring& record : AllLogRecords())
+    {
+        if (record.rfind(start, 0) == 0)
+            return true;
+    }
+    return false;
+}
+
+// A holder that shares reading and writing but not deletion refuses the replace, not the list:
+// the results are written in place. Only a holder that shares no writing keeps them out.
+TEST_F(UpdateComponentsTest, ListHeldByAnotherProgramIsWrittenInPlaceUnlessItSharesNothing)
+{
+    const struct
+    {
+        const char* label;
+        DWORD sharing;
+        int expected;
+        std::vector<std::wstring> results;
+    } cases[] = {{"reading and writing shared", FILE_SHARE_READ | FILE_SHARE_WRITE, QM_UPDATE_DONE, {L"5", L"0", L"0"}},
+                 {"only reading shared", FILE_SHARE_READ, QM_UPDATE_NOT_SUPPORTED, {L"", L"", L""}}};
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+        m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+        {
+            CListHolder holder(m_strList, c.sharing);
+            ASSERT_TRUE(holder.Holding());
+            EXPECT_EQ(Update(), c.expected);
+        }
+        EXPECT_EQ(Results(), c.results);
+        EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty()) << "no redo copy left";
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_GE(records.size(), 3u);
+        EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents," + std::to_wstring(c.expected));
+        const std::wstring reason = L"PL,REASON,UpdateComponents,the action list refuses writing (another program may "
+                                    L"hold it without sharing its writing): " + m_strList + L",error ";
+        EXPECT_EQ(records[records.size() - 2].rfind(reason, 0) == 0, c.expected != QM_UPDATE_DONE)
+            << WideToUtf8(records[records.size() - 2]);
+    }
+}
+
+// A host ended at each step of a save written in place (its list held as above) leaves the old
+// list, the new one, or a beginning of the new one behind a sealed redo copy: the next call
+// finishes the list from the copy before it reads it, and runs.
+TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
+{
+    CListHolder holder(m_strList, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(holder.Holding());
+    int finished = 0;
+    int steps = 0;
+    for (int step = 1; step < 30; ++step)
+    {
+        SCOPED_TRACE(step);
+        CChildProcess saver(L"save \"" + m_strList + L"\" 50 400 " + std::to_wstring(step));
+        DWORD code = 1;
+        ASSERT_TRUE(saver.Wait(60000, &code));
+        std::string before = ReadFileBytes(m_strList);
+        bool torn = CountOf(before, "</ActionList>") == 0;
+        ClearServiceLog();
+        EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
+        size_t components = CountOf(ReadFileBytes(m_strList), "<Component ");
+        bool redone = HasRecordStarting(L"PL,SAVE_FINISHED,UpdateComponents," + m_strList);
+        EXPECT_EQ(components, redone ? 400u : CountOf(before, "<Component "));
+        EXPECT_TRUE(redone || !torn) << "a torn list is finished from its redo copy";
+        finished += redone ? 1 : 0;
+        EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
+        if (code == 0)
+        {
+            steps = step - 1;
+            break;
+        }
+        EXPECT_EQ(code, 3u) << "ended by the test's hook";
+    }
+    EXPECT_GE(steps, 8) << "the save has steps to end at";
+    EXPECT_GE(finished, 2) << "ended after the copy was sealed: before the cut, and with the list cut";
+}
+
+// A file symbolic link: Windows makes one where links are allowed; Wine 8 answers success
+// without making any, but starts Unix programs, and a Unix link in its drive shows as the file
+// it leads to.
+bool MakeFileSymbolicLink(const std::wstring& link, const std::wstring& target)
+{
+    constexpr DWORD kAllowUnprivilegedCreate = 0x2;
+    if (::CreateSymbolicLinkW(PlatformPathForTest(link).c_str(), PlatformPathForTest(target).c_str(),
+                              kAllowUnprivilegedCreate) &&
+        FileExists(link))
+        return true;
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr)
+        return false;
+    std::string names[2];
+    const std::wstring* paths[2] = {&target, &link};
+    for (int i = 0; i < 2; ++i)
+    {
+        char* name = unixName(PlatformPathForTest(*paths[i]).c_str());
+        if (name == nullptr)
+            return false;
+        names[i] = name;
+        ::HeapFree(::GetProcessHeap(), 0, name);
+    }
+    std::wstring commandLine = L"/bin/ln -s \"" + Utf8ToWide(names[0]) + L"\" \"" + Utf8ToWide(names[1]) + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(L"/bin/ln", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    // Wine gives no handle of a Unix process to wait for: the link is there when it is.
+    if (process.hThread != nullptr)
+        ::CloseHandle(process.hThread);
+    if (process.hProcess != nullptr)
+        ::CloseHandle(process.hProcess);
+    for (int round = 0; round < 100 && !FileExists(link); ++round)
+        ::Sleep(50);
+    return FileExists(link);
+}
+
+bool SameFile(const std::wstring& first, const std::wstring& second)
+{
+    BY_HANDLE_FILE_INFORMATION info[2] = {};
+    const std::wstring* paths[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i)
+    {
+        HANDLE file = ::CreateFileW(PlatformPathForTest(*paths[i]).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return false;
+        BOOL ok = ::GetFileInformationByHandle(file, &info[i]);
+        ::CloseHandle(file);
+        if (!ok)
+            return false;
+    }
+    return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+           info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
+// The host names a symbolic link: the file it leads to gets the results, and the link stays a
+// link to it (a replace of the link's name would leave the real list without results).
+TEST_F(UpdateComponentsTest, ListNamedThroughASymbolicLinkGetsTheResultsWhereTheLinkLeads)
+{
+    const std::wstring target = m_strList;
+    const std::wstring link = m_folder.Child(L"link.xml");
+    if (!MakeFileSymbolicLink(link, target))
+        GTEST_SKIP() << "no file symbolic link can be made here (Windows: developer mode or the privilege)";
+    m_strList = link;
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    m_strList = target;
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"0", L"0"}));
+    EXPECT_TRUE(SameFile(link, target)) << "the link leads to the list still";
+    EXPECT_EQ(ListFolder(m_folder.Path(), L"*").size(), 2u);
+}
+
+// The final save waits for a list held without sharing for a moment; meanwhile the host's
+// thread answers the messages its other threads send it.
+TEST_F(UpdateComponentsTest, HostThreadAnswersSentMessagesWhileTheFinalSaveWaits)
+{
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    std::atomic<bool> stop{false};
+    std::atomic<DWORD> longest{0};
+    std::thread pinger([&] {
+        while (!stop)
+        {
+            DWORD start = ::GetTickCount();
+            DWORD_PTR ignored = 0;
+            ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+            DWORD took = ::GetTickCount() - start;
+            if (took > longest)
+                longest = took;
+            ::Sleep(20);
+        }
+    });
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+    CHeldFile holder;
+    g_holder = &holder;
+    g_heldList = m_strList;
+    g_holdMs = 1800;
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(Update(L"plugin", HoldingProgress), QM_UPDATE_DONE);
+    DWORD took = ::GetTickCount() - start;
+    stop = true;
+    pinger.join();
+    ::DestroyWindow(window);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"0", L"0"}));
+    EXPECT_GE(took, 1800u) << "the save waited for the holder";
+    EXPECT_LT(longest.load(), 250u);
 }
 
 TEST_F(UpdateComponentsTest, StringsXMLCannotCarryAreRefusedBeforeTheRewrite)
@@ -908,8 +1132,15 @@ TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
         EXPECT_EQ(ListFolder(volume.Child(L"").substr(0, 2), L"*.~qm").size(), 0u) << "no temporary file left";
         EXPECT_LT(took, c.fillDuringTheRun ? 3000u : 1000u) << "no retries";
         std::vector<std::wstring> records = AllLogRecords();
-        ASSERT_GE(records.size(), 2u);
-        EXPECT_EQ(records[records.size() - 2].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error 112", 0), 0u)
+        ASSERT_GE(records.size(), 3u);
+        EXPECT_EQ(records[records.size() - 3].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error 112", 0), 0u)
+            << WideToUtf8(records[records.size() - 3]);
+        EXPECT_EQ(records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,the disk of " +
+                                                        PlatformPathForTest(volume.Child(L"")).substr(0, 2) +
+                                                        L" is full: the action list keeps its old text: " + m_strList +
+                                                        L",error 112",
+                                                    0),
+                  0u)
             << WideToUtf8(records[records.size() - 2]);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,100");
         EXPECT_EQ(m_updater.Runs().size(), c.fillDuringTheRun ? 1u : 0u);
