@@ -139,19 +139,12 @@ int UpdateAndDie(const std::wstring& list, int record, const std::wstring& how)
 // As a scanner, a backup client or an editor holds a file the module saves.
 int HoldFile(const std::wstring& path, DWORD sharing)
 {
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return 2;
     wchar_t name[128] = {};
-    if (::GetEnvironmentVariableW(L"QM_TEST_READY", name, 128) != 0)
-    {
-        HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
-        if (ready != nullptr)
-        {
-            ::SetEvent(ready);
-            ::CloseHandle(ready);
-        }
-    }
+    ::GetEnvironmentVariableW(L"QM_TEST_READY", name, 128);
+    HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+    if (::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0, nullptr) ==
+            INVALID_HANDLE_VALUE || ready == nullptr || !::SetEvent(ready))
+        return 2;
     ::Sleep(INFINITE);
     return 0;
 }
