@@ -215,7 +215,14 @@ DWORD FinishSaveFromRedoCopy(const std::wstring& target, const std::wstring& red
 
     CQMFileHandle file = OpenForWritingInPlace(target);
     if (!file)
-        return ::GetLastError();
+    {
+        DWORD error = ::GetLastError();
+        // The file is gone since (its owner deleted it): there is nothing left to finish.
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
+            return error;
+        DeleteOpenFile(redo);
+        return ERROR_SUCCESS;
+    }
     std::string now;
     DWORD error = ReadAll(file.Get(), now);
     if (error != ERROR_SUCCESS)

@@ -30,7 +30,8 @@ std::wstring RedoCopyPathIn(const std::wstring& platformFolder, const std::wstri
 // not whole (a save ended before it was sealed), or that belongs to another file, changes
 // nothing and is deleted (left alone when it belongs to another file). The target is written
 // only while it still shows the old text or a beginning of the new one: a target written anew
-// since (by the host) is kept, and the copy deleted. finished is set when the target was
+// since (by the host) is kept, and the copy deleted; so is the copy of a target that is gone.
+// finished is set when the target was
 // written. ERROR_SUCCESS, also when there was no copy or another save holds it right now; the
 // platform's error when the target could not be written (the copy stays).
 DWORD FinishSaveFromRedoCopy(const std::wstring& target, const std::wstring& redoPath, bool& finished);
