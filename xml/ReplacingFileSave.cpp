@@ -122,7 +122,6 @@ DWORD SaveInPlaceFromOwnFolder(const std::string& bytes, const std::wstring& tar
     error = SaveBytesInPlace(bytes, target, redo);
     if (error != ERROR_SUCCESS)
         SetRefused(save, target, false);
-    save->m_bInPlace = error == ERROR_SUCCESS;
     return error;
 }
 } // namespace
@@ -166,8 +165,6 @@ DWORD SaveBytesReplacing(const std::string& bytes, const std::wstring& path, QMF
     {
         // The temporary file, whole and on the disk, is the redo copy of the write in place.
         DWORD inPlace = SaveBytesInPlace(bytes, target, file);
-        if (save != nullptr)
-            save->m_bInPlace = inPlace == ERROR_SUCCESS;
         // A holder that shares no writing refuses the file either way: the rename's refusal is
         // the one to report (and, while the holder may let go, to retry). No room is no room.
         if (inPlace == ERROR_SUCCESS || IsDiskFullError(inPlace))

@@ -28,8 +28,6 @@ struct QMFileSave
     // folder), and whether it is a folder.
     std::wstring m_strRefused;
     bool m_bFolderRefused = false;
-    // Out: the text was written in place.
-    bool m_bInPlace = false;
 };
 
 // ERROR_SUCCESS, or the platform's error; the file is then as it was. A read-only file or a
