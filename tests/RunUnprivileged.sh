@@ -19,13 +19,23 @@ mkdir -p "$work"
 if [ "$(id -u)" = 0 ]; then
     user=pellorin-test
     if ! id -u "$user" >/dev/null 2>&1 &&
-       ! useradd --system --user-group --no-create-home --home-dir "$work" --shell /usr/sbin/nologin "$user"; then
+       ! useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user"; then
         echo "no unprivileged user could be created: skipped"
         exit 77
     fi
     command -v setpriv >/dev/null 2>&1 || { echo "setpriv is missing: skipped"; exit 77; }
-    chown "$user:" "$work"
     as_user() { setpriv --reuid="$user" --regid="$user" --init-groups env HOME="$work" USER="$user" LOGNAME="$user" "$@"; }
+    if ! as_user test -r "$program"; then
+        # A clone under a folder only root may enter (/root): the user gets a copy of the
+        # programs in a folder of its own, kept with its prefix for the next run.
+        work="/var/tmp/pellorin-test/$(printf '%s' "$build" | cksum | cut -d' ' -f1)"
+        locked="$work/locked"
+        mkdir -p "$work/bin"
+        cp "$(dirname "$program")"/*.exe "$(dirname "$program")"/*.dll "$work/bin/"
+        program="$work/bin/$(basename "$program")"
+        chown -R "$user:" /var/tmp/pellorin-test
+    fi
+    chown "$user:" "$work"
     prefix="$work/wineprefix"
 else
     user=$(id -un)
