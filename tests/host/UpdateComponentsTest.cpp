@@ -629,6 +629,7 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
     CChildProcess holder(L"hold \"" + PlatformPathForTest(m_strList) + L"\" 3", {{L"QM_TEST_READY", holding.Name()}});
     ASSERT_TRUE(holding.Wait(20000));
     int finished = 0;
+    int cutAt = 0;
     for (int step = 1; step < 30; ++step)
     {
         SCOPED_TRACE(step);
@@ -645,11 +646,20 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
         EXPECT_EQ(CountOf(after, "<Component "), redone ? 400u : CountOf(before, "<Component "));
         EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
         finished += redone ? 1 : 0;
+        cutAt = CountOf(before, "</ActionList>") == 0 ? step : cutAt;
         if (code == 0)
             break;
         EXPECT_EQ(code, 3u) << "ended by the test's hook";
     }
     EXPECT_EQ(finished, 2) << "ended after the copy was sealed: before the cut, and with the list cut";
+    // A list the host wrote anew after the cut-off save is its own: the copy is dropped.
+    CChildProcess saver(L"save \"" + m_strList + L"\" 50 400 " + std::to_wstring(cutAt));
+    ASSERT_TRUE(saver.Wait(60000));
+    holder.Terminate();
+    ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+    EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
+    EXPECT_EQ(CountOf(ReadFileBytes(m_strList), "<Component "), 3u);
+    EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
 }
 
 // A file symbolic link: Windows makes one where links are allowed. Wine 8 answers success
@@ -671,7 +681,8 @@ bool MakeFileSymbolicLink(const std::wstring& link, const std::wstring& target)
         commandLine += L" \"" + Utf8ToWide(name) + L"\"";
         ::HeapFree(::GetProcessHeap(), 0, name);
     }
-    STARTUPINFOW startup = {sizeof(startup)};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
     if (!::CreateProcessW(L"/bin/ln", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return false;
