@@ -1,7 +1,6 @@
 #include "actionlist/ActionListCheck.h"
 
 #include "actionlist/QMActionListXML.h"
-#include "sys/Handle.h"
 #include "sys/PathUtil.h"
 #include "xml/XMLElement.h"
 #include "xml/XMLLoadProblem.h"
@@ -75,22 +74,4 @@ QMActionListCheck CheckActionList(const std::wstring& path)
     }
     check.m_bAccepted = true;
     return check;
-}
-
-std::wstring FolderRefusingNewFiles(const std::wstring& path, DWORD& error)
-{
-    error = ERROR_SUCCESS;
-    std::wstring full = GetFullPlatformPath(path);
-    size_t slash = full.find_last_of(L'\\');
-    if (slash == std::wstring::npos)
-        return std::wstring();
-    std::wstring folder = full.substr(0, slash);
-    std::wstring probe = full + L".~qmprobe" + std::to_wstring(::GetCurrentProcessId());
-    CQMFileHandle file(::CreateFileW(ToLongPathForm(probe).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (file)
-        return std::wstring();
-    error = ::GetLastError();
-    // Only a refusal says the folder takes no file; a name left behind or a missing folder do not.
-    return error == ERROR_ACCESS_DENIED ? folder : std::wstring();
 }

@@ -22,9 +22,3 @@ struct QMActionListCheck
 // Reads the list at path as the call does. The caller has COM set up on its thread.
 // Throws std::bad_alloc.
 QMActionListCheck CheckActionList(const std::wstring& path);
-
-// The folder of the list at path ("\\" form) when this user cannot create a file in it, and
-// the system's error (the probe creates a file of its own there and deletes it at once);
-// empty when the folder takes new files. Such a list is saved in place, behind a redo copy
-// in the module's own folder.
-std::wstring FolderRefusingNewFiles(const std::wstring& path, DWORD& error);

@@ -606,7 +606,7 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         {"no folder/to write in", kMissing, nullptr, 1, L"the action list's folder takes no new file"},
         {"a folder", kFolder, nullptr, 1, L"the action list is a folder"},
         {"held by another program", kHeld, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
-         L"the action list cannot be replaced now"},
+         L"the action list cannot be written now"},
     };
     for (const auto& c : cases)
     {

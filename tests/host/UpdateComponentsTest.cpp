@@ -584,6 +584,7 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
         g_heldList = m_strList;
         g_holdMs = c.holdMs;
         std::atomic<bool> stop{false};
+        std::atomic<bool> stopped{false};
         DWORD longest = 0;
         std::thread pinger([&] {
             for (DWORD_PTR ignored = 0; !stop; ::Sleep(20))
@@ -592,9 +593,13 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
                 ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
                 longest = std::max(longest, ::GetTickCount() - start);
             }
+            stopped = true;
         });
         EXPECT_EQ(Update(L"plugin", HoldingProgress), c.expected);
         stop = true;
+        // The test's own thread answers the last ping too.
+        for (MSG message; !stopped; ::Sleep(1))
+            ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
         pinger.join();
         EXPECT_LT(longest, 250u);
         holder.Release();
