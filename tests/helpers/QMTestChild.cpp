@@ -5,9 +5,8 @@
 //   qm_test_child save <list path> <from> <to> <step>      saves a list of <from> components, then
 //                                                          one of <to>, ending at that step of it
 //   qm_test_child host <list path> <record> <terminate|exit>  updates the list and ends at that record
-//   qm_test_child hold <path> <sharing>                    holds the file open for reading and writing
-//                                                          with that sharing (FILE_SHARE_* bits) until
-//                                                          ended; sets QM_TEST_READY once it holds it
+//   qm_test_child hold <path> <FILE_SHARE_* bits>          holds the file open for reading and writing
+//                                                          until ended; sets QM_TEST_READY once it does
 //
 // Each starts its work once the event named by QM_TEST_GO is set (when there is one), so that
 // several of them start together.

