@@ -1,5 +1,6 @@
 #include "actionlist/ActionListUpdate.h"
 
+#include "log/LogFolderScope.h"
 #include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -34,11 +35,22 @@ std::wstring DescribeSaveFailure(const QMFileSave& save, DWORD error, const std:
 }
 } // namespace
 
-std::wstring GetActionListRedoFolder()
+std::wstring GetActionListRedoFolder() noexcept
 {
-    // The service log's parent: the user's own, and there whenever the module has written a record.
-    std::wstring logFolder = GetServiceLogFolder();
-    return logFolder.empty() ? std::wstring() : GetParentFolder(logFolder);
+    try
+    {
+        // The service log's parent: the user's own, and there whenever the module has written a
+        // record. Inside a call, the call's own resolution of it.
+        QMLogLocation location;
+        if (!GetCallLogLocation(location))
+            location.m_strFolder = GetServiceLogFolder();
+        return location.m_strFolder.empty() ? std::wstring() : GetParentFolder(location.m_strFolder);
+    }
+    catch (...)
+    {
+        // No room for a path: no folder of the module's own for this save.
+        return std::wstring();
+    }
 }
 
 bool FinishInterruptedListSave(const std::wstring& path)

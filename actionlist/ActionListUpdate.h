@@ -38,4 +38,4 @@ bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& p
 bool FinishInterruptedListSave(const std::wstring& path);
 
 // The module's own folder for the redo copies of lists whose folder takes no new file ("/" form).
-std::wstring GetActionListRedoFolder();
+std::wstring GetActionListRedoFolder() noexcept;
