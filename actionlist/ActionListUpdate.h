@@ -21,9 +21,21 @@ enum : int
 // component type, as before (and is refused too).
 int RewriteActionList(const std::wstring& path, const std::wstring& componentType);
 
-// Writes the model to path, replacing the file in one step: it holds the whole old list or the
-// whole new one, whatever happens to the process. Another program may hold the file for a
-// moment (a scanner, a backup, the host itself), so a save refused that way is tried again for
-// up to about two seconds; a file that refuses writing for good, or a full disk, is given up at
-// once. True when written; otherwise the file is as it was and a "SAVE_FAILED" record names it.
+// Writes the model to the file path leads to (links stay links), replacing it in one step: it
+// holds the whole old list or the whole new one, whatever happens to the process. Where the
+// replace is refused (a holder that shares writing but not deletion, a folder that takes no new
+// file) it is written in place behind a redo copy (xml/ReplacingFileSave.h). Another program
+// may hold the file without sharing its writing for a moment (a scanner, a backup, the host
+// itself), so a save refused that way is tried again for up to about two seconds, answering
+// sent messages meanwhile; a file that refuses writing for good, a folder that takes no file or
+// a full disk is given up at once. True when written; otherwise the file is as it was and a
+// "SAVE_FAILED" and a "REASON" record name it and what refused.
 bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& path);
+
+// Before the list at path is read: finishes a write in place that a process ended halfway from
+// its redo copy (a "SAVE_FINISHED" record says so). False, with a "REASON" record, when a whole
+// redo copy could not be written to the list.
+bool FinishInterruptedListSave(const std::wstring& path);
+
+// The module's own folder for the redo copies of lists whose folder takes no new file ("/" form).
+std::wstring GetActionListRedoFolder() noexcept;

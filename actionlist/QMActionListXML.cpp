@@ -143,7 +143,7 @@ CXMLDocument* CQMActionListXML::CreateDocument() const
     });
 }
 
-DWORD CQMActionListXML::WriteFile(const wchar_t* path) const
+DWORD CQMActionListXML::WriteFile(const wchar_t* path, QMFileSave* save) const
 {
     if (path == nullptr)
         return static_cast<DWORD>(ERROR_INVALID_PARAMETER);
@@ -170,7 +170,7 @@ DWORD CQMActionListXML::WriteFile(const wchar_t* path) const
                 return ERROR_INVALID_DATA;
         }
         writer.EndRoot();
-        return SaveBytesReplacing(bytes, path);
+        return SaveBytesReplacing(bytes, path, save);
     });
 }
 

@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+struct QMFileSave;
+
 #include <array>
 #include <string>
 #include <vector>
@@ -57,8 +59,9 @@ public:
     int Save(const wchar_t* path) const;
     // Writes the list as the parser would write CreateDocument's tree, replacing the file in
     // one step. ERROR_SUCCESS, or why it was not written (ERROR_INVALID_DATA: a value XML cannot
-    // carry; ERROR_OUTOFMEMORY); the file is then as it was.
-    DWORD WriteFile(const wchar_t* path) const;
+    // carry; ERROR_OUTOFMEMORY); the file is then as it was. save, when given, says where the
+    // redo copy of a write in place may go and what refused (xml/ReplacingFileSave.h).
+    DWORD WriteFile(const wchar_t* path, QMFileSave* save = nullptr) const;
     // Sets "Result" of the first component with this ID (exact comparison); no such ID, no change.
     void SetResult(const std::wstring& id, const std::wstring& result);
     // SetResult of every ID in the list, without copying the IDs: each first component of an ID.

@@ -2,10 +2,12 @@
 
 #include "bridge/RequestArguments.h"
 #include "bridge/WorkFolder.h"
+#include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
 #include "sys/SystemError.h"
+#include "sys/WholeFileWrite.h"
 #include "xml/XMLElement.h"
 #include "xml/XMLNode.h"
 #include "xml/XMLTextWriter.h"
@@ -35,7 +37,13 @@ std::wstring WriteRequest(const QMRequestInfo& info, const std::wstring& stem, c
         if (error == ERROR_FILENAME_EXCED_RANGE)
             LogRequestPathTooLong(logName);
         else
+        {
             WriteServiceLog(kServiceLogSource, L"SAVE_FAILED", JoinLogFields({logName, folder, DescribeSystemError(error)}));
+            WriteReasonRecord(logName,
+                              (IsDiskFullError(error) ? L"the work folder's disk is full: no request can be written: "
+                                                      : L"no request can be written in the work folder: ") + folder,
+                              error);
+        }
         return path;
     }
 

@@ -288,6 +288,9 @@ struct QMListTrial
     DWORD m_nSystemError = ERROR_SUCCESS;
     // The list's folder takes no file: whatever the list holds, that is the reason.
     bool m_bFolderRefuses = false;
+    // The list's folder takes no file, but the list is there and written in place: the folder.
+    std::wstring m_strInPlaceFolder;
+    DWORD m_nFolderError = ERROR_SUCCESS;
 };
 
 // A copy of the host's list beside it, gone with this object; the host's file is only read.
@@ -320,24 +323,36 @@ QMListTrial TryTheCallsSteps(const std::wstring& list, const std::wstring& compo
 {
     QMListTrial trial;
     std::wstring platform = ToPlatformPath(list);
-    // Every save of the list writes a temporary file beside it and renames it into place.
-    DWORD error = ProbeFolderWritable(ToPlatformPath(GetParentFolder(list)));
+    DWORD attributes = ::GetFileAttributesW(platform.c_str());
+    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
+    bool file = exists && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    DWORD error = file ? ProbeFileReplaceable(platform) : ERROR_SUCCESS;
     if (error != ERROR_SUCCESS)
+    {
+        trial.m_strWhy = L"the action list cannot be written now (another program holds it without sharing its "
+                         L"writing, or it is read-only)";
+        trial.m_nSystemError = error;
+        return trial;
+    }
+    // Every save of the list writes a temporary file beside it and renames it into place; where
+    // the folder takes none, a list that is there is written in place, behind a redo copy in the
+    // module's own folder, and the copy of this trial goes there too.
+    std::wstring copyFolder = GetParentFolder(list);
+    error = ProbeFolderWritable(ToPlatformPath(copyFolder));
+    if (error != ERROR_SUCCESS && !file)
     {
         trial.m_strWhy = L"the action list's folder takes no new file, so the list cannot be written";
         trial.m_nSystemError = error;
         trial.m_bFolderRefuses = true;
         return trial;
     }
-    DWORD attributes = ::GetFileAttributesW(platform.c_str());
-    bool exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (exists && !(attributes & FILE_ATTRIBUTE_DIRECTORY) && (error = ProbeFileReplaceable(platform)) != ERROR_SUCCESS)
+    if (error != ERROR_SUCCESS)
     {
-        trial.m_strWhy = L"the action list cannot be replaced now (another program holds it, or it is read-only)";
-        trial.m_nSystemError = error;
-        return trial;
+        trial.m_strInPlaceFolder = ToPlatformPath(copyFolder);
+        trial.m_nFolderError = error;
+        copyFolder = GetActionListRedoFolder();
     }
-    CListCopy copy(list);
+    CListCopy copy(JoinPath(copyFolder, list.substr(list.find_last_of(L"/\\") + 1)));
     if (exists && !::CopyFileW(platform.c_str(), ToPlatformPath(copy.Path()).c_str(), FALSE))
     {
         trial.m_strWhy = L"the action list cannot be copied beside itself";
@@ -393,6 +408,11 @@ int RunListCheck(const wchar_t* path, const wchar_t* componentType)
         report.Ok(L"action list", std::to_wstring(check.m_nComponents) +
                                       L" component(s): UpdateComponents rewrites the list with its component type, "
                                       L"sets every Result to 0 and writes each component's result");
+        if (!trial.m_strInPlaceFolder.empty())
+            WriteText(std::wstring(kVerdictWidth + kSubjectWidth, L' ') + L"the folder " + trial.m_strInPlaceFolder +
+                      L" takes no new file from this user (" + DescribeSystemError(trial.m_nFolderError) +
+                      L"): the list is written in place, behind a redo copy in " +
+                      ToPlatformPath(GetActionListRedoFolder()) + L"\r\n");
         if (check.m_nDropped > 0)
             WriteText(std::wstring(kVerdictWidth + kSubjectWidth, L' ') + std::to_wstring(check.m_nDropped) +
                       L" element(s) without ID or Action are dropped by the rewrite\r\n");

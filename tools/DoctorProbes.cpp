@@ -172,7 +172,7 @@ DWORD ProbeFileAppendable(const std::wstring& path)
 
 DWORD ProbeFileReplaceable(const std::wstring& path)
 {
-    CQMFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+    CQMFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     return file ? ERROR_SUCCESS : ::GetLastError();

@@ -17,8 +17,9 @@ DWORD ProbeFolderWritable(const std::wstring& folder);
 // Nothing is written, and a missing file is not created.
 DWORD ProbeFileAppendable(const std::wstring& path);
 
-// ERROR_SUCCESS when the existing file could be replaced now: no other program holds it without
-// sharing writing and deletion, and it is not read-only. Nothing is written.
+// ERROR_SUCCESS when the existing file could be saved now: no other program holds it without
+// sharing its writing (a holder that shares writing but not deletion has it written in place),
+// and it is not read-only. Nothing is written.
 DWORD ProbeFileReplaceable(const std::wstring& path);
 
 // True when the named mutex exists. It is opened for SYNCHRONIZE only and never waited on,

@@ -53,6 +53,7 @@ bool IsClosed(const QMProgressContext& context)
 
 void SaveActionList(QMProgressContext& context)
 {
+    context.m_bSaving = true;
     context.m_bActionListSaved = SaveActionListRetrying(context.m_actionList, context.m_strActionListPath);
 }
 
@@ -298,7 +299,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         OnProgressData(window, *context, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
         return 0;
     case WM_QM_SAVE_AND_CLOSE:
-        if (context->m_bLaunchCheck)
+        if (context->m_bLaunchCheck || context->m_bSaving)
             return 0;
         SaveActionList(*context);
         CloseProgressWindow(*context);
@@ -318,7 +319,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
 void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATASTRUCT* copy)
 {
     // Any process on the desktop can send this: read nothing outside a whole record.
-    if (copy == nullptr || copy->cbData != sizeof(QMProgressData) || copy->lpData == nullptr)
+    if (context.m_bSaving || copy == nullptr || copy->cbData != sizeof(QMProgressData) || copy->lpData == nullptr)
         return;
     QMProgressData record;
     std::memcpy(&record, copy->lpData, sizeof(record));

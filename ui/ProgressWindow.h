@@ -35,6 +35,9 @@ struct QMProgressContext
     int m_nLastPercent = 100;
     // False when the results could not be written at the end of the update.
     bool m_bActionListSaved = true;
+    // Set while the results are saved: the save's retries answer sent messages, and a record or
+    // a second finish that arrives meanwhile changes nothing.
+    bool m_bSaving = false;
     // Set once the window has really been destroyed. A WM_DESTROY that merely arrives (any
     // process can post one) closes nothing.
     bool m_bClosed = false;

@@ -5,6 +5,8 @@
 //   qm_test_child save <list path> <from> <to> <step>      saves a list of <from> components, then
 //                                                          one of <to>, ending at that step of it
 //   qm_test_child host <list path> <record> <terminate|exit>  updates the list and ends at that record
+//   qm_test_child hold <path> <FILE_SHARE_* bits>          holds the file open for reading and writing
+//                                                          until ended; sets QM_TEST_READY once it does
 //
 // Each starts its work once the event named by QM_TEST_GO is set (when there is one), so that
 // several of them start together.
@@ -133,6 +135,18 @@ int UpdateAndDie(const std::wstring& list, int record, const std::wstring& how)
     g_bTerminate = how == L"terminate";
     return update(L"Killed", list.c_str(), L"plugin", DieAtRecord);
 }
+// As a scanner, a backup client or an editor holds a file the module saves.
+int HoldFile(const std::wstring& path, DWORD sharing)
+{
+    wchar_t name[128] = {};
+    ::GetEnvironmentVariableW(L"QM_TEST_READY", name, 128);
+    HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+    if (::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0, nullptr) ==
+            INVALID_HANDLE_VALUE || ready == nullptr || !::SetEvent(ready))
+        return 2;
+    ::Sleep(INFINITE);
+    return 0;
+}
 } // namespace
 
 int wmain(int argc, wchar_t** argv)
@@ -144,5 +158,7 @@ int wmain(int argc, wchar_t** argv)
         return SaveAndEnd(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]));
     if (role == L"host" && argc > 4)
         return UpdateAndDie(argv[2], _wtoi(argv[3]), argv[4]);
+    if (role == L"hold" && argc > 3)
+        return HoldFile(argv[2], static_cast<DWORD>(_wtoi(argv[3])));
     return 2;
 }

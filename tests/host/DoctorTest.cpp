@@ -606,7 +606,7 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         {"no folder/to write in", kMissing, nullptr, 1, L"the action list's folder takes no new file"},
         {"a folder", kFolder, nullptr, 1, L"the action list is a folder"},
         {"held by another program", kHeld, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
-         L"the action list cannot be replaced now"},
+         L"the action list cannot be written now"},
     };
     for (const auto& c : cases)
     {
@@ -714,6 +714,43 @@ TEST(QmhostLog, ShowsEachCallWithItsResultAndReason)
             EXPECT_NE(block.find(calls[i].why), std::wstring::npos) << WideToUtf8(block);
         at = head;
     }
+    ClearServiceLog();
+}
+
+// A list the user may write, in a folder that takes no new file from them (a list beside a
+// program, made writable by an administrator), is written in place behind a redo copy in the
+// module's own folder, and the doctor names the folder; a list that is not there cannot be made
+// there: 100 at once, and the reason names the folder. Root passes every permission check:
+// tests/RunUnprivileged.sh runs this as an unprivileged user, such a folder in QM_LOCKED_FOLDER.
+TEST(UnwritableFolder, ListIsWrittenInPlaceAndTheFolderIsNamed)
+{
+    wchar_t locked[MAX_PATH] = {};
+    if (::GetEnvironmentVariableW(L"QM_LOCKED_FOLDER", locked, MAX_PATH) == 0)
+        GTEST_SKIP() << "runs as an unprivileged user, in qm_unprivileged_host_tests";
+    const std::wstring folder = locked;
+    const std::wstring list = folder + L"\\actions.xml";
+    ASSERT_FALSE(WriteFileBytes(folder + L"\\probe.xml", "")) << "the folder takes new files";
+    ASSERT_TRUE(WriteFileBytes(list, "<ActionList><Component ID=\"CompA\" Action=\"update\"/></ActionList>"));
+    CStandInUpdater updater({"progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+    CPellorinModule module;
+    ClearServiceLog();
+    EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr), QM_UPDATE_DONE);
+    EXPECT_NE(ReadFileBytes(list).find("Result=\"5\""), std::string::npos) << ReadFileBytes(list);
+    const std::wstring logFolder = ServiceLogFolderForTest();
+    EXPECT_TRUE(ListFolder(logFolder.substr(0, logFolder.find_last_of(L"/\\")), L"ActionListRedo_*").empty());
+    DoctorRun run = RunQmhost(L"doctor --list \"" + list + L"\"");
+    EXPECT_EQ(run.m_nExitCode, 0u) << WideToUtf8(run.m_strOutput);
+    EXPECT_TRUE(run.Has(L"the folder " + folder + L" takes no new file from this user")) << WideToUtf8(run.m_strOutput);
+
+    const std::wstring missing = folder + L"\\missing.xml";
+    ClearServiceLog();
+    DWORD start = ::GetTickCount();
+    EXPECT_EQ(module.m_pfnUpdateComponents(L"App1", missing.c_str(), L"plugin", nullptr), QM_UPDATE_NOT_SUPPORTED);
+    EXPECT_LT(::GetTickCount() - start, 1000u) << "a folder that takes no file is not waited for";
+    std::vector<std::wstring> records = AllLogRecords();
+    ASSERT_GE(records.size(), 2u);
+    EXPECT_EQ(records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,the folder " + folder + L" takes no new file", 0), 0u)
+        << WideToUtf8(records[records.size() - 2]);
     ClearServiceLog();
 }
 } // namespace

@@ -488,11 +488,16 @@ TEST_F(ListOperationsTest, RequestThatCannotBeWrittenRunsNothing)
             EXPECT_TRUE(ListFolder(temp + L"/Tavrin_Inc_ZL/Vestabel", L"*").empty()) << "nothing left behind";
         }
         std::vector<std::wstring> records = AllLogRecords();
-        ASSERT_EQ(records.size(), 8u);
+        ASSERT_EQ(records.size(), 10u);
         EXPECT_EQ(records[2].rfind(L"PL,SAVE_FAILED,GetInstalledComponentList," + temp + L"/Tavrin_Inc_ZL/Vestabel,error ", 0), 0u)
             << records[2];
-        EXPECT_EQ(records[3], L"PL,API_END,GetInstalledComponentList,16");
-        EXPECT_EQ(records[6].rfind(L"PL,SAVE_FAILED,GetLastComponentList,", 0), 0u) << records[6];
+        const std::wstring reason = c.fullDisk ? L"the work folder's disk is full: no request can be written: "
+                                               : L"no request can be written in the work folder: ";
+        EXPECT_EQ(records[3].rfind(L"PL,REASON,GetInstalledComponentList," + reason + temp + L"/Tavrin_Inc_ZL/Vestabel,error ", 0), 0u)
+            << records[3];
+        EXPECT_EQ(records[4], L"PL,API_END,GetInstalledComponentList,16");
+        EXPECT_EQ(records[7].rfind(L"PL,SAVE_FAILED,GetLastComponentList,", 0), 0u) << records[7];
+        EXPECT_EQ(records[8].rfind(L"PL,REASON,GetLastComponentList," + reason, 0), 0u) << records[8];
     }
 }
 } // namespace

@@ -536,11 +536,13 @@ TEST_F(UpdateComponentsTest, ActionListThatCannotBeWrittenGives100BeforeTheRun)
     EXPECT_TRUE(m_updater.Runs().empty());
     EXPECT_EQ(ReadFileBytes(m_strList), before);
     std::vector<std::wstring> records = AllLogRecords();
-    ASSERT_EQ(records.size(), 4u);
+    ASSERT_EQ(records.size(), 5u);
     // Wine refuses the replace with access denied, Windows with a sharing violation.
     const std::wstring saveFailed = L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ";
     EXPECT_EQ(records[2].compare(0, saveFailed.size(), saveFailed), 0) << WideToUtf8(records[2]);
-    EXPECT_EQ(records[3], L"PL,API_END,UpdateComponents,100");
+    EXPECT_EQ(records[3].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing (another program may "
+                               L"hold it without sharing its writing): " + m_strList + L",error ", 0), 0u);
+    EXPECT_EQ(records[4], L"PL,API_END,UpdateComponents,100");
 }
 
 CHeldFile* g_holder = nullptr;
@@ -560,6 +562,7 @@ QMBool __stdcall HoldingProgress(int, int, const wchar_t*, unsigned, unsigned, u
     return true;
 }
 
+// Meanwhile the host's thread answers the messages its other threads send it.
 TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNeverWritten)
 {
     const struct
@@ -567,7 +570,11 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
         DWORD holdMs;
         int expected;
         std::vector<std::wstring> results;
-    } cases[] = {{500, QM_UPDATE_DONE, {L"5", L"0", L"0"}}, {INFINITE, QM_UPDATE_NOT_SUPPORTED, {}}};
+    } cases[] = {{500, QM_UPDATE_DONE, {L"5", L"0", L"0"}},
+                 {1800, QM_UPDATE_DONE, {L"5", L"0", L"0"}},
+                 {INFINITE, QM_UPDATE_NOT_SUPPORTED, {}}};
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.holdMs);
@@ -578,16 +585,128 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
         g_holder = &holder;
         g_heldList = m_strList;
         g_holdMs = c.holdMs;
+        std::atomic<bool> stop{false};
+        std::atomic<bool> stopped{false};
+        DWORD longest = 0;
+        std::thread pinger([&] {
+            for (DWORD_PTR ignored = 0; !stop; ::Sleep(20))
+            {
+                DWORD start = ::GetTickCount();
+                ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+                longest = std::max(longest, ::GetTickCount() - start);
+            }
+            stopped = true;
+        });
         EXPECT_EQ(Update(L"plugin", HoldingProgress), c.expected);
+        stop = true;
+        // The test's own thread answers the last ping too.
+        for (MSG message; !stopped; ::Sleep(1))
+            ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+        pinger.join();
+        EXPECT_LT(longest, 250u);
         holder.Release();
         // Not written: the list is as the rewrite left it, without this run's results.
         EXPECT_EQ(Results(), c.results);
         std::vector<std::wstring> records = AllLogRecords();
-        ASSERT_GE(records.size(), 2u);
+        ASSERT_GE(records.size(), 3u);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents," + std::to_wstring(c.expected));
-        bool reported = records[records.size() - 2].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ", 0) == 0;
+        bool reported = records[records.size() - 3].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ", 0) == 0;
         EXPECT_EQ(reported, c.expected != QM_UPDATE_DONE);
+        bool explained = records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing", 0) == 0;
+        EXPECT_EQ(explained, c.expected != QM_UPDATE_DONE);
     }
+    ::DestroyWindow(window);
+}
+
+// Another process holds the list for reading and writing, sharing both but not its deletion
+// (as a scanner, a sync client or an editor does): every save is written in place. A host ended
+// at each step of such a save leaves the old list, the new one, or a beginning of the new one
+// behind a sealed redo copy; the next call finishes the list from the copy before it reads it.
+TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
+{
+    CNamedEventForTest holding;
+    CChildProcess holder(L"hold \"" + PlatformPathForTest(m_strList) + L"\" 3", {{L"QM_TEST_READY", holding.Name()}});
+    ASSERT_TRUE(holding.Wait(20000));
+    int finished = 0;
+    int cutAt = 0;
+    for (int step = 1; step < 30; ++step)
+    {
+        SCOPED_TRACE(step);
+        CChildProcess saver(L"save \"" + m_strList + L"\" 50 400 " + std::to_wstring(step));
+        DWORD code = 1;
+        ASSERT_TRUE(saver.Wait(60000, &code));
+        std::string before = ReadFileBytes(m_strList);
+        ClearServiceLog();
+        EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
+        std::string after = ReadFileBytes(m_strList);
+        EXPECT_NE(after.find("ComponentType=\"plugin\""), std::string::npos);
+        bool redone = AllLogRecords()[2] == L"PL,SAVE_FINISHED,UpdateComponents," + m_strList;
+        bool whole = before.find("</ActionList>") != std::string::npos;
+        EXPECT_TRUE(redone || whole) << "a torn list is finished from its copy";
+        // One '<' per element, and the declaration's.
+        EXPECT_EQ(std::count(after.begin(), after.end(), '<'), redone ? 403 : std::count(before.begin(), before.end(), '<'));
+        EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
+        finished += redone ? 1 : 0;
+        cutAt = whole ? cutAt : step;
+        if (code == 0)
+            break;
+        EXPECT_EQ(code, 3u) << "ended by the test's hook";
+    }
+    EXPECT_EQ(finished, 2) << "ended after the copy was sealed: before the cut, and with the list cut";
+    // A list the host wrote anew after the cut-off save is its own: the copy is dropped.
+    CChildProcess saver(L"save \"" + m_strList + L"\" 50 400 " + std::to_wstring(cutAt));
+    ASSERT_TRUE(saver.Wait(60000));
+    holder.Terminate();
+    ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+    EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
+    EXPECT_EQ(ReadFileBytes(m_strList).find("C399"), std::string::npos) << "the host's list, not the copy's";
+    EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
+}
+
+// A file symbolic link: Windows makes one where links are allowed. Wine 8 answers success
+// without making any, but starts Unix programs, and shows a Unix link as the file it leads to.
+bool MakeFileSymbolicLink(const std::wstring& link, const std::wstring& target)
+{
+    if (::CreateSymbolicLinkW(PlatformPathForTest(link).c_str(), PlatformPathForTest(target).c_str(), 0x2) &&
+        FileExists(link))
+        return true;
+    using UnixNameFn = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    std::wstring commandLine = L"/bin/ln -s";
+    for (const std::wstring* path : {&target, &link})
+    {
+        char* name = unixName != nullptr ? unixName(PlatformPathForTest(*path).c_str()) : nullptr;
+        if (name == nullptr)
+            return false;
+        commandLine += L" \"" + Utf8ToWide(name) + L"\"";
+        ::HeapFree(::GetProcessHeap(), 0, name);
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(L"/bin/ln", &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    // Wine gives no handle of a Unix process to wait for: the link is there when it is.
+    for (int round = 0; round < 100 && !FileExists(link); ++round)
+        ::Sleep(50);
+    return FileExists(link);
+}
+
+// The host names a symbolic link: the file it leads to gets the results, and the link stays a
+// link to it (a replace of the link's name would leave the real list without results).
+TEST_F(UpdateComponentsTest, ListNamedThroughASymbolicLinkGetsTheResultsWhereTheLinkLeads)
+{
+    const std::wstring target = m_strList;
+    const std::wstring link = m_folder.Child(L"link.xml");
+    if (!MakeFileSymbolicLink(link, target))
+        GTEST_SKIP() << "no file symbolic link can be made here (Windows: developer mode or the privilege)";
+    m_strList = link;
+    m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "finish_code=14"});
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    m_strList = target;
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"5", L"0", L"0"}));
+    EXPECT_EQ(ReadFileBytes(link), ReadFileBytes(target)) << "the link leads to the list still";
 }
 
 TEST_F(UpdateComponentsTest, StringsXMLCannotCarryAreRefusedBeforeTheRewrite)
@@ -911,9 +1030,11 @@ TEST_F(UpdateComponentsTest, FullDiskLeavesTheListAsItWas)
         EXPECT_EQ(ListFolder(volume.Child(L"").substr(0, 2), L"*.~qm").size(), 0u) << "no temporary file left";
         EXPECT_LT(took, c.fillDuringTheRun ? 3000u : 1000u) << "no retries";
         std::vector<std::wstring> records = AllLogRecords();
-        ASSERT_GE(records.size(), 2u);
-        EXPECT_EQ(records[records.size() - 2].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error 112", 0), 0u)
-            << WideToUtf8(records[records.size() - 2]);
+        ASSERT_GE(records.size(), 3u);
+        EXPECT_EQ(records[records.size() - 3].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error 112", 0), 0u)
+            << WideToUtf8(records[records.size() - 3]);
+        const std::wstring reason = L"PL,REASON,UpdateComponents,the disk of " + PlatformPathForTest(volume.Child(L"")).substr(0, 2);
+        EXPECT_EQ(records[records.size() - 2].rfind(reason + L" is full", 0), 0u) << WideToUtf8(records[records.size() - 2]);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,100");
         EXPECT_EQ(m_updater.Runs().size(), c.fillDuringTheRun ? 1u : 0u);
     }
