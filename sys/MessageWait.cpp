@@ -26,17 +26,25 @@ DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs)
         DWORD count = handle != nullptr ? 1 : 0;
         DWORD woken = ::MsgWaitForMultipleObjectsEx(count, handle != nullptr ? &handle : nullptr,
                                                     Remaining(start, timeoutMs), QS_SENDMESSAGE, 0);
-        if (count == 1 && woken == WAIT_OBJECT_0)
-            return WAIT_OBJECT_0;
+        if (count == 1 && (woken == WAIT_OBJECT_0 || woken == WAIT_ABANDONED_0))
+            return woken;
         if (woken == WAIT_TIMEOUT)
             return WAIT_TIMEOUT;
         if (woken == WAIT_FAILED)
             return WAIT_FAILED;
         HandleSentMessages();
         if (Remaining(start, timeoutMs) == 0)
-            return handle != nullptr && ::WaitForSingleObject(handle, 0) == WAIT_OBJECT_0 ? WAIT_OBJECT_0
-                                                                                           : WAIT_TIMEOUT;
+        {
+            DWORD last = handle != nullptr ? ::WaitForSingleObject(handle, 0) : WAIT_TIMEOUT;
+            return last == WAIT_OBJECT_0 || last == WAIT_ABANDONED ? last : WAIT_TIMEOUT;
+        }
     }
+}
+
+void AnswerSentMessages()
+{
+    if (::IsGUIThread(FALSE))
+        HandleSentMessages();
 }
 
 void SleepHandlingSentMessages(DWORD milliseconds)
