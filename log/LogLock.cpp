@@ -15,7 +15,7 @@ namespace
 constexpr const wchar_t* kLogLockName = L"Tavrin_Inc_ZL_QM_LOG_v1";
 // An append takes a fraction of a millisecond, an archive step a few, a write to a slow network
 // share a hundred or so: a holder that keeps the lock longer hangs.
-constexpr DWORD kMutexWaitMs = 150;
+constexpr DWORD kMutexWaitMs = 100;
 constexpr DWORD kFileWaitMs = 100;
 
 // Every process of the session writes the same user's log, also one that runs elevated or under
@@ -109,8 +109,8 @@ CQMLogLock::CQMLogLock(const std::wstring& folder, bool makeFolder) noexcept
             m_bMutexHeld = true;
             m_bPreviousHolderDied =
                 wait == WAIT_ABANDONED || (g_session.m_nMadeHere != 0 && ::InterlockedExchange(&g_session.m_nMadeHere, 0));
-            if (stalled)
-                ::InterlockedExchange(&g_nMutexStalled, 0);
+            if (stalled && ::InterlockedExchange(&g_nMutexStalled, 0) != 0)
+                CloseLogLockFile();
             return;
         }
         ::InterlockedExchange(&g_nMutexStalled, 1);
@@ -169,5 +169,6 @@ void ResetLogLockForTest()
     g_session.m_nMadeHere = 0;
     g_nMutexStalled = 0;
     g_nFileStalled = 0;
+    CloseLogLockFile();
     ::InterlockedExchange(&g_session.m_nOpened, 0);
 }

@@ -1,6 +1,7 @@
 #include "log/LogLockFile.h"
 
 #include "sys/MessageWait.h"
+#include "sys/OnceFlag.h"
 #include "sys/PathUtil.h"
 
 namespace
@@ -13,6 +14,32 @@ constexpr DWORD kStampOffset = 8;
 constexpr DWORD kRetryMs = 1;
 // However often the lock passes on, a wait ends after this long.
 constexpr DWORD kLongestWaitMs = 1000;
+
+// The threads of this process take the file's lock through one handle, in turn: a gate of
+// their own (a mutex without a name, whose ownership also ends with its thread), then the
+// file. Opened when first needed, closed when the module is unloaded.
+struct QMProcessSide
+{
+    volatile LONG m_nMade = 0;
+    HANDLE m_hGate = nullptr;
+    // Guarded by the gate.
+    CQMFileHandle m_file;
+    std::wstring m_strFolder;
+
+    ~QMProcessSide()
+    {
+        m_file.Reset();
+        if (m_hGate != nullptr)
+            ::CloseHandle(m_hGate);
+    }
+};
+
+QMProcessSide g_side;
+
+void MakeGate()
+{
+    g_side.m_hGate = ::CreateMutexW(nullptr, FALSE, nullptr);
+}
 
 CQMFileHandle OpenLockFile(const std::wstring& platformPath)
 {
@@ -55,18 +82,34 @@ ULONGLONG ReadStamp(HANDLE file)
 DWORD CQMLogLockFile::Take(const std::wstring& folder, bool makeFolder, DWORD timeoutMs) noexcept
 {
     Release();
+    RunOnce(&g_side.m_nMade, MakeGate);
+    if (g_side.m_hGate == nullptr)
+        return ::GetLastError();
+    // A thread of this process before us holds the gate for one append, or for its own wait.
+    DWORD gate = ::WaitForSingleObject(g_side.m_hGate, 0);
+    if (gate == WAIT_TIMEOUT && timeoutMs != 0)
+        gate = WaitHandlingSentMessages(g_side.m_hGate, timeoutMs + kLongestWaitMs);
+    if (gate != WAIT_OBJECT_0 && gate != WAIT_ABANDONED)
+        return ERROR_TIMEOUT;
+    m_bGateHeld = true;
+
     DWORD error = ERROR_TIMEOUT;
     try
     {
+        if (g_side.m_file && g_side.m_strFolder != folder)
+            g_side.m_file.Reset();
         std::wstring path = ToPlatformPath(JoinPath(folder, kLogLockFileName));
         const ULONGLONG start = ::GetTickCount64();
         ULONGLONG lastProgress = start;
         ULONGLONG holder = 0;
         for (bool madeFolder = false;;)
         {
-            if (!m_file)
-                m_file = OpenLockFile(path);
-            if (!m_file && ::GetLastError() == ERROR_PATH_NOT_FOUND)
+            if (!g_side.m_file)
+            {
+                g_side.m_file = OpenLockFile(path);
+                g_side.m_strFolder = folder;
+            }
+            if (!g_side.m_file && ::GetLastError() == ERROR_PATH_NOT_FOUND)
             {
                 if (!makeFolder || madeFolder)
                 {
@@ -78,20 +121,21 @@ DWORD CQMLogLockFile::Take(const std::wstring& folder, bool makeFolder, DWORD ti
                 continue;
             }
             ULONGLONG now = ::GetTickCount64();
-            if (!m_file)
+            HANDLE file = g_side.m_file.Get();
+            if (!g_side.m_file)
                 error = ::GetLastError();
-            else if (TryLock(m_file.Get()))
+            else if (TryLock(file))
             {
                 m_bHeld = true;
                 // Cleared by every holder that let go: one that did not ended in its turn.
-                m_bPreviousHolderDied = ReadStamp(m_file.Get()) != 0;
-                WriteStamp(m_file.Get(), ThisThreadStamp());
+                m_bPreviousHolderDied = ReadStamp(file) != 0;
+                WriteStamp(file, ThisThreadStamp());
                 return ERROR_SUCCESS;
             }
             else
             {
                 error = ERROR_TIMEOUT;
-                ULONGLONG stamp = ReadStamp(m_file.Get());
+                ULONGLONG stamp = ReadStamp(file);
                 if (stamp != holder)
                 {
                     holder = stamp;
@@ -107,7 +151,7 @@ DWORD CQMLogLockFile::Take(const std::wstring& folder, bool makeFolder, DWORD ti
     {
         error = ERROR_NOT_ENOUGH_MEMORY;
     }
-    m_file.Reset();
+    Release();
     return error;
 }
 
@@ -115,11 +159,24 @@ void CQMLogLockFile::Release() noexcept
 {
     if (m_bHeld)
     {
-        WriteStamp(m_file.Get(), 0);
+        WriteStamp(g_side.m_file.Get(), 0);
         OVERLAPPED at = {};
-        ::UnlockFileEx(m_file.Get(), 0, 1, 0, &at);
+        ::UnlockFileEx(g_side.m_file.Get(), 0, 1, 0, &at);
         m_bHeld = false;
     }
+    if (m_bGateHeld)
+    {
+        ::ReleaseMutex(g_side.m_hGate);
+        m_bGateHeld = false;
+    }
     m_bPreviousHolderDied = false;
-    m_file.Reset();
+}
+
+void CloseLogLockFile() noexcept
+{
+    RunOnce(&g_side.m_nMade, MakeGate);
+    if (g_side.m_hGate == nullptr || ::WaitForSingleObject(g_side.m_hGate, 0) == WAIT_TIMEOUT)
+        return;
+    g_side.m_file.Reset();
+    ::ReleaseMutex(g_side.m_hGate);
 }

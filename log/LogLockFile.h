@@ -4,8 +4,8 @@
 // system releases a byte-range lock with the handle that took it, so a holder that dies frees
 // it; and a file of the log folder has no name in the session that another program could take.
 //
-// Every taking opens the file anew: two threads of one process then hold handles of their own,
-// and their locks exclude each other as those of two processes do. The holder stamps the file
+// The threads of a process take turns at a gate of their own and share one handle of the file,
+// kept open while the lock serves (CloseLogLockFile when it no longer does). The holder stamps the file
 // and clears the stamp when it lets go; a taker that finds a stamp took the lock from one that
 // died in its turn. A wait runs out when the same holder kept the lock all along (it hangs),
 // not while the lock passes from holder to holder.
@@ -40,7 +40,11 @@ public:
     bool PreviousHolderDied() const { return m_bPreviousHolderDied; }
 
 private:
-    CQMFileHandle m_file;
+    bool m_bGateHeld = false;
     bool m_bHeld = false;
     bool m_bPreviousHolderDied = false;
 };
+
+// Closes this process's handle of the lock file unless a thread takes its lock now: the log
+// folder can then be removed.
+void CloseLogLockFile() noexcept;
