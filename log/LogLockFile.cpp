@@ -1,5 +1,6 @@
 #include "log/LogLockFile.h"
 
+#include "log/LogFolderScope.h"
 #include "sys/MessageWait.h"
 #include "sys/OnceFlag.h"
 #include "sys/PathUtil.h"
@@ -166,6 +167,9 @@ void CQMLogLockFile::Release() noexcept
     }
     if (m_bGateHeld)
     {
+        // The handle serves the records of the calls that run; outside them a record is rare.
+        if (!IsLogCallRunning())
+            g_side.m_file.Reset();
         ::ReleaseMutex(g_side.m_hGate);
         m_bGateHeld = false;
     }

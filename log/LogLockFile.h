@@ -5,7 +5,8 @@
 // it; and a file of the log folder has no name in the session that another program could take.
 //
 // The threads of a process take turns at a gate of their own and share one handle of the file,
-// kept open while the lock serves (CloseLogLockFile when it no longer does). The holder stamps the file
+// kept open while exported calls run and the lock serves, closed between calls and when the
+// session's lock serves again, so that the log folder can be removed. The holder stamps the file
 // and clears the stamp when it lets go; a taker that finds a stamp took the lock from one that
 // died in its turn. A wait runs out when the same holder kept the lock all along (it hangs),
 // not while the lock passes from holder to holder.

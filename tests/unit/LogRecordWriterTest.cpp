@@ -186,6 +186,32 @@ TEST(LogRecordWriter, ConcurrentWritersKeepEveryLineWhole)
     }
     EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kRecords));
 }
+// A slow disk makes every record slow: a message another thread sent to this thread's window
+// before the record is answered by the time the record has been written.
+TEST(LogRecordWriter, ServiceLogRecordAnswersMessagesSentToTheThread)
+{
+    ClearServiceLog();
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    std::thread sender([window] {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+    });
+    auto sentWaiting = [] { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; };
+    for (int i = 0; i < 2000 && !sentWaiting(); ++i)
+        ::Sleep(1);
+    ASSERT_TRUE(sentWaiting());
+    WriteServiceLog(L"PL", L"CATCH_MSG", L"slow");
+    EXPECT_FALSE(sentWaiting());
+    MSG message;
+    while (sentWaiting())
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    sender.join();
+    ::DestroyWindow(window);
+    EXPECT_EQ(CurrentLogRecords(), std::vector<std::wstring>{L"PL,CATCH_MSG,slow"});
+    ClearServiceLog();
+}
+
 std::wstring Record(const std::wstring& message)
 {
     return L"PL,CATCH_MSG," + message;
