@@ -148,9 +148,10 @@ std::string TakeLogLockNotice()
     LONG notices = ::InterlockedExchange(&g_nNoticesPending, 0);
     std::string lines;
     if (notices & kNoticeNameTaken)
-        lines += NoticeLine(std::wstring(L"the session's log lock ") + kLogLockName + L" cannot be had, its name is taken (" +
-                            DescribeSystemError(g_session.m_nOpenError) + L"): records take turns through " +
-                            kLogLockFileName + L" in the log folder");
+        lines += NoticeLine(std::wstring(L"the session's log lock ") + kLogLockName + L" cannot be opened (" +
+                            DescribeSystemError(g_session.m_nOpenError) +
+                            L"): an object of another kind holds its name, or it is closed to this process; "
+                            L"records take turns through " + kLogLockFileName + L" in the log folder");
     if (notices & kNoticeMutexStalled)
         lines += NoticeLine(L"a holder of the session's log lock kept it longer than " + std::to_wstring(kMutexWaitMs) +
                             L" ms: until it lets go, records take turns through " + kLogLockFileName +

@@ -7,7 +7,9 @@
 //
 // The lock is a mutex named in the session: the system ends its ownership with the thread that
 // holds it, and the next taker learns that the holder ended in its turn (its last append may be
-// cut short). No wait is without limit, and none is paid again and again:
+// cut short). When no other process had it open, the mutex ends with its holder; the process
+// that makes it anew looks at the log's end once as that taker does. No wait is without limit,
+// and none is paid again and again:
 // - A holder that keeps it longer than any append takes (it hangs, or it is suspended) costs one
 //   bounded wait; after that, until the mutex is had again, it is only tried, and the records
 //   take turns through the lock file of the log folder (LogLockFile.h) instead, as they do for

@@ -213,9 +213,12 @@ TEST_P(UpdateComponentsBesideAHostileLock, EveryRecordIsWritten)
 }
 
 INSTANTIATE_TEST_SUITE_P(Hostile, UpdateComponentsBesideAHostileLock,
-                         ::testing::Values(QMHostileLock{L"squat", L"name is taken"},
+                         ::testing::Values(QMHostileLock{L"squat", L"cannot be opened"},
                                            QMHostileLock{L"hold", L"kept it longer"},
-                                           QMHostileLock{L"suspend", L"kept it longer"}));
+                                           QMHostileLock{L"suspend", L"kept it longer"}),
+                         [](const ::testing::TestParamInfo<QMHostileLock>& info) {
+                             return WideToUtf8(info.param.m_szHow);
+                         });
 
 // The call resolves the log folder once; a folder removed meanwhile is made again by the next record.
 TEST_F(UpdateComponentsTest, LogFolderRemovedDuringTheCallIsMadeAgain)

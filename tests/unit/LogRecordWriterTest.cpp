@@ -347,7 +347,7 @@ TEST_P(LogAcrossProcesses, EveryRecordIsInOneFileWholeAndInTimeOrder)
 INSTANTIATE_TEST_SUITE_P(
     Hostile, LogAcrossProcesses,
     ::testing::Values(QMHostileLockCase{"None", nullptr, 1000, nullptr, false},
-                      QMHostileLockCase{"NameTakenByAnEvent", L"squat", 400, L"name is taken", false},
+                      QMHostileLockCase{"NameTakenByAnEvent", L"squat", 400, L"cannot be opened", false},
                       QMHostileLockCase{"HolderNeverLetsGo", L"hold", 400, L"kept it longer", false},
                       QMHostileLockCase{"SuspendedHolder", L"suspend", 400, L"kept it longer", false},
                       QMHostileLockCase{"HolderDiedInItsAppend", L"die", 400, nullptr, true},
