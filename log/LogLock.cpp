@@ -15,7 +15,7 @@ namespace
 constexpr const wchar_t* kLogLockName = L"Tavrin_Inc_ZL_QM_LOG_v1";
 // An append takes a fraction of a millisecond, an archive step a few, a write to a slow network
 // share a hundred or so: a holder that keeps the lock longer hangs.
-constexpr DWORD kMutexWaitMs = 100;
+constexpr DWORD kMutexWaitMs = 50;
 constexpr DWORD kFileWaitMs = 100;
 
 // Every process of the session writes the same user's log, also one that runs elevated or under

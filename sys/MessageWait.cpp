@@ -2,6 +2,9 @@
 
 namespace
 {
+// Well below what a sender may wait for an answer (a quarter of a second).
+constexpr DWORD kAnswerAgainAfterMs = 20;
+
 DWORD Remaining(DWORD start, DWORD timeoutMs)
 {
     if (timeoutMs == INFINITE)
@@ -43,8 +46,18 @@ DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs)
 
 void AnswerSentMessages()
 {
-    if (::IsGUIThread(FALSE))
-        HandleSentMessages();
+    // The thread that answered last, and when: a thread that answered a moment ago has kept
+    // nobody waiting, and asking again would cost each of a burst of fast records a call.
+    static volatile DWORD s_nThread = 0;
+    static volatile DWORD s_nAnsweredAt = 0;
+    DWORD thread = ::GetCurrentThreadId();
+    if (s_nThread == thread && ::GetTickCount() - s_nAnsweredAt < kAnswerAgainAfterMs)
+        return;
+    if (!::IsGUIThread(FALSE))
+        return;
+    HandleSentMessages();
+    s_nAnsweredAt = ::GetTickCount();
+    s_nThread = thread;
 }
 
 void SleepHandlingSentMessages(DWORD milliseconds)

@@ -14,7 +14,8 @@ DWORD WaitHandlingSentMessages(HANDLE handle, DWORD timeoutMs);
 // Handles the messages sent to this thread's windows now, without waiting; posted messages and
 // input stay queued. For a thread that does several slow things in a row (writes to a slow
 // disk) between which the senders should not wait for all of them. Does nothing on a thread
-// that has no windows, so that it gets no message queue from it.
+// that has no windows, so that it gets no message queue from it, nor on the thread that
+// answered last when it did so less than 20 ms ago.
 void AnswerSentMessages();
 
 // Sleeps for milliseconds while handling sent messages.

@@ -201,6 +201,8 @@ TEST(LogRecordWriter, ServiceLogRecordAnswersMessagesSentToTheThread)
     for (int i = 0; i < 2000 && !sentWaiting(); ++i)
         ::Sleep(1);
     ASSERT_TRUE(sentWaiting());
+    // As after a slow write: the thread has not answered for a while.
+    ::Sleep(50);
     WriteServiceLog(L"PL", L"CATCH_MSG", L"slow");
     EXPECT_FALSE(sentWaiting());
     MSG message;
