@@ -55,7 +55,12 @@ void AnswerSentMessages()
         return;
     if (!::IsGUIThread(FALSE))
         return;
-    HandleSentMessages();
+    // A peek that finds nothing lets the window system deliver what it holds for the thread
+    // (focus changes of the display, under Wine), out of the order the thread's own loop
+    // would see it in: the thread peeks only when a sent message waits. Only the sent-message
+    // bit of the queue's news is taken, so the thread's own waits still see their input as new.
+    if (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE)
+        HandleSentMessages();
     s_nAnsweredAt = ::GetTickCount();
     s_nThread = thread;
 }
