@@ -32,3 +32,6 @@ public:
 // The location of the calls running now, resolved at its first use; false (and location
 // untouched) outside any call. Throws std::bad_alloc.
 bool GetCallLogLocation(QMLogLocation& location);
+
+// True while an exported call of this process runs.
+bool IsLogCallRunning();

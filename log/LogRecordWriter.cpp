@@ -112,7 +112,8 @@ bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
                     const std::function<std::string()>& makeLines)
 {
     std::wstring platformPath = ToPlatformPath(filePath);
-    CQMLogLock lock;
+    // Without a folder to make, the lock file goes beside the file, in a folder that must be there.
+    CQMLogLock lock(folder.empty() ? GetParentFolder(filePath) : folder, !folder.empty());
     // The holder before us ended in the middle of its append.
     if (lock.PreviousHolderDied())
         RollBackToLastWholeLine(platformPath);
@@ -130,7 +131,9 @@ bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size))
         return false;
-    std::string lines = makeLines();
+    // What the lock could not do goes first, once: a reader then knows why records that follow
+    // may stand out of turn.
+    std::string lines = TakeLogLockNotice() + makeLines();
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file.
     bool written = size.QuadPart == 0 ? WriteWhole(file.Get(), kByteOrderMark + lines) : WriteWhole(file.Get(), lines);
     if (!written)

@@ -5,6 +5,7 @@
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
 #include "log/UserDataFolder.h"
+#include "sys/MessageWait.h"
 #include "sys/PathUtil.h"
 
 #include <windows.h>
@@ -30,6 +31,11 @@ QMLogLocation LocationForRecord()
 
 void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const std::wstring& message) noexcept
 {
+    // On a slow disk every record costs a slow write, and a call writes several in a row
+    // around the saves of its list: the thread answers what other threads and processes sent
+    // to its windows before and after each record, never while it holds the log's lock, and the
+    // record is in the file before anything after it (a host's callback) runs.
+    AnswerSentMessages();
     try
     {
         QMLogLocation location = LocationForRecord();
@@ -43,6 +49,7 @@ void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const 
     {
         // A record that cannot be written is lost; it never changes a result.
     }
+    AnswerSentMessages();
 }
 
 void ArchiveServiceLog() noexcept

@@ -10,6 +10,7 @@
 #include "log/LogFields.h"
 
 // Appends "timestamp,source,tag,message" to the current file. Callers pass "PL" as source.
+// On a thread with windows, messages sent to them are answered before and after the record.
 void WriteServiceLog(const std::wstring& source, const std::wstring& tag, const std::wstring& message) noexcept;
 
 // Prunes the log folder, then renames the current file to a stamped archive.

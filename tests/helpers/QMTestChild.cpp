@@ -7,6 +7,10 @@
 //   qm_test_child host <list path> <record> <terminate|exit>  updates the list and ends at that record
 //   qm_test_child hold <path> <FILE_SHARE_* bits>          holds the file open for reading and writing
 //                                                          until ended; sets QM_TEST_READY once it does
+//   qm_test_child lock <squat|hold|suspend|die>            a hostile process of the log's lock: takes
+//                                                          its name with an event, holds it and never
+//                                                          lets go (running or suspended), or dies
+//                                                          holding it in the middle of an append
 //
 // Each starts its work once the event named by QM_TEST_GO is set (when there is one), so that
 // several of them start together.
@@ -16,6 +20,8 @@
 
 #include "actionlist/QMActionListXML.h"
 #include "log/ServiceLog.h"
+#include "log/ServiceLogNames.h"
+#include "sys/PathUtil.h"
 #include "sys/WholeFileWrite.h"
 #include "xml/XMLElement.h"
 
@@ -135,15 +141,62 @@ int UpdateAndDie(const std::wstring& list, int record, const std::wstring& how)
     g_bTerminate = how == L"terminate";
     return update(L"Killed", list.c_str(), L"plugin", DieAtRecord);
 }
+
+void SetReady()
+{
+    wchar_t name[128] = {};
+    if (::GetEnvironmentVariableW(L"QM_TEST_READY", name, 128) == 0)
+        return;
+    HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
+    if (ready != nullptr)
+    {
+        ::SetEvent(ready);
+        ::CloseHandle(ready);
+    }
+}
+
 // As a scanner, a backup client or an editor holds a file the module saves.
 int HoldFile(const std::wstring& path, DWORD sharing)
 {
-    wchar_t name[128] = {};
-    ::GetEnvironmentVariableW(L"QM_TEST_READY", name, 128);
-    HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name);
     if (::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING, 0, nullptr) ==
-            INVALID_HANDLE_VALUE || ready == nullptr || !::SetEvent(ready))
+        INVALID_HANDLE_VALUE)
         return 2;
+    SetReady();
+    ::Sleep(INFINITE);
+    return 0;
+}
+
+// Handles stay open until the test ends the process.
+int HoldLogLock(const std::wstring& how)
+{
+    const wchar_t* name = L"Tavrin_Inc_ZL_QM_LOG_v1";
+    if (how == L"squat")
+    {
+        if (::CreateEventW(nullptr, TRUE, FALSE, name) == nullptr)
+            return 2;
+    }
+    else
+    {
+        DWORD wait = ::WaitForSingleObject(::CreateMutexW(nullptr, FALSE, name), 10000);
+        if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+            return 2;
+    }
+    if (how == L"die")
+    {
+        // The head of a record, as a writer that dies in its append leaves it.
+        std::wstring folder = GetServiceLogFolder();
+        CreateFolderPath(folder);
+        HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kServiceLogCurrentFile)).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        const char head[] = "\xEF\xBB\xBF" "2026-01-01-00-00-00-000,PL,CATCH_MSG,cut sh";
+        DWORD written = 0;
+        ::WriteFile(file, head, sizeof(head) - 1, &written, nullptr);
+        ::TerminateProcess(::GetCurrentProcess(), 3);
+    }
+    SetReady();
+    if (how == L"suspend")
+        ::SuspendThread(::GetCurrentThread());
     ::Sleep(INFINITE);
     return 0;
 }
@@ -156,6 +209,8 @@ int wmain(int argc, wchar_t** argv)
         return WriteLogRecords(argv[2], _wtoi(argv[3]), _wtoi(argv[4]));
     if (role == L"save" && argc > 5)
         return SaveAndEnd(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]));
+    if (role == L"lock" && argc > 2)
+        return HoldLogLock(argv[2]);
     if (role == L"host" && argc > 4)
         return UpdateAndDie(argv[2], _wtoi(argv[3]), argv[4]);
     if (role == L"hold" && argc > 3)

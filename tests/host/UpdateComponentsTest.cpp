@@ -178,6 +178,50 @@ TEST_F(UpdateComponentsTest, RegularRunReportsProgressAndSavesResults)
     EXPECT_NE(list.find("ComponentType=\"plugin\""), std::string::npos) << "rewritten with the new type";
 }
 
+// A process of the session takes the log's lock with an object of another kind, or holds it
+// and never lets go (running or suspended): the call still writes every record, whole and in
+// order, after one record that says what the lock could not do.
+struct QMHostileLock
+{
+    const wchar_t* m_szHow; // qm_test_child lock <how>
+    const wchar_t* m_szNotice;
+};
+
+class UpdateComponentsBesideAHostileLock : public UpdateComponentsTest,
+                                           public ::testing::WithParamInterface<QMHostileLock>
+{
+};
+
+TEST_P(UpdateComponentsBesideAHostileLock, EveryRecordIsWritten)
+{
+    CNamedEventForTest ready;
+    CChildProcess hostile(std::wstring(L"lock ") + GetParam().m_szHow, {{L"QM_TEST_READY", ready.Name()}});
+    ASSERT_TRUE(hostile.Started());
+    ASSERT_TRUE(ready.Wait(10000));
+    m_updater.SetScenario({kEveryType, "finish_code=0"});
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
+
+    std::vector<std::wstring> archives = ArchiveNames();
+    ASSERT_EQ(archives.size(), 1u);
+    std::vector<std::wstring> records = ReadLogRecords(ServiceLogFolderForTest() + L"/" + archives[0]);
+    ASSERT_EQ(records.size(), 13u);
+    EXPECT_EQ(records[0].rfind(L"PL,LOG_LOCK,", 0), 0u) << WideToUtf8(records[0]);
+    EXPECT_NE(records[0].find(GetParam().m_szNotice), std::wstring::npos) << WideToUtf8(records[0]);
+    EXPECT_EQ(records[1], L"PL,API_CALL,UpdateComponents,App1," + m_strList + L",plugin");
+    EXPECT_EQ(records[4], L"PL,CREATE_XML,UpdateComponents," + CStandInUpdater::WorkFolder() + L"/App1_1.xml");
+    EXPECT_EQ(records[11], L"PL,CATCH_MSG,UpdateComponents,TYPE_ADD");
+    EXPECT_EQ(records[12], L"PL,API_END,UpdateComponents,200");
+}
+
+INSTANTIATE_TEST_SUITE_P(Hostile, UpdateComponentsBesideAHostileLock,
+                         ::testing::Values(QMHostileLock{L"squat", L"cannot be opened"},
+                                           QMHostileLock{L"hold", L"kept it longer"},
+                                           QMHostileLock{L"suspend", L"kept it longer"}),
+                         [](const ::testing::TestParamInfo<QMHostileLock>& info) {
+                             return WideToUtf8(info.param.m_szHow);
+                         });
+
 // The call resolves the log folder once; a folder removed meanwhile is made again by the next record.
 TEST_F(UpdateComponentsTest, LogFolderRemovedDuringTheCallIsMadeAgain)
 {

@@ -1,5 +1,8 @@
+#include "log/LogLock.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
+
+#include "sys/Handle.h"
 
 #include "support/ChildProcess.h"
 #include "support/FileUtilForTest.h"
@@ -183,6 +186,34 @@ TEST(LogRecordWriter, ConcurrentWritersKeepEveryLineWhole)
     }
     EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kRecords));
 }
+// A slow disk makes every record slow: a message another thread sent to this thread's window
+// before the record is answered by the time the record has been written.
+TEST(LogRecordWriter, ServiceLogRecordAnswersMessagesSentToTheThread)
+{
+    ClearServiceLog();
+    HWND window = ::CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    ASSERT_NE(window, nullptr);
+    std::thread sender([window] {
+        DWORD_PTR result = 0;
+        ::SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+    });
+    auto sentWaiting = [] { return (HIWORD(::GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) != 0; };
+    for (int i = 0; i < 2000 && !sentWaiting(); ++i)
+        ::Sleep(1);
+    ASSERT_TRUE(sentWaiting());
+    // As after a slow write: the thread has not answered for a while.
+    ::Sleep(50);
+    WriteServiceLog(L"PL", L"CATCH_MSG", L"slow");
+    EXPECT_FALSE(sentWaiting());
+    MSG message;
+    while (sentWaiting())
+        ::PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    sender.join();
+    ::DestroyWindow(window);
+    EXPECT_EQ(CurrentLogRecords(), std::vector<std::wstring>{L"PL,CATCH_MSG,slow"});
+    ClearServiceLog();
+}
+
 std::wstring Record(const std::wstring& message)
 {
     return L"PL,CATCH_MSG," + message;
@@ -223,18 +254,51 @@ TEST(LogRecordWriter, RecordsOfManyThreadsAreAllKeptInEachThreadsOrder)
 } // namespace
 
 // Three processes of two threads each write at once, one thread of each archiving now and
-// then: every record lands in exactly one file, whole, each writer's records in their order,
-// and the files in the order of their names hold the records in the order of their timestamps.
-TEST(LogAcrossProcesses, EveryRecordIsInOneFileWholeAndInTimeOrder)
+// then, beside a hostile process of the session or none: every record lands in exactly one
+// file, whole, each writer's records in their order, and the files in the order of their names
+// hold the records in the order of their timestamps. What the lock could not do is said once
+// by each writer.
+struct QMHostileLockCase
 {
+    const char* m_szName;
+    const wchar_t* m_szHostile; // qm_test_child lock <how>, or none
+    int m_nRecords;
+    const wchar_t* m_szNotice; // of each writer, or none
+    bool m_bNameKeptOpen;      // by this process, so that the lock outlives its hostile holder
+};
+
+class LogAcrossProcesses : public ::testing::TestWithParam<QMHostileLockCase>
+{
+};
+
+TEST_P(LogAcrossProcesses, EveryRecordIsInOneFileWholeAndInTimeOrder)
+{
+    const QMHostileLockCase& param = GetParam();
     ClearServiceLog();
+    // This process wrote records before: its handle would keep the name from the hostile one.
+    ResetLogLockForTest();
+    CQMKernelHandle name(param.m_bNameKeptOpen ? ::CreateMutexW(nullptr, FALSE, L"Tavrin_Inc_ZL_QM_LOG_v1") : nullptr);
     constexpr int kProcesses = 3;
-    constexpr int kRecords = 1000;
     CNamedEventForTest go;
+    CNamedEventForTest ready;
+    std::unique_ptr<CChildProcess> hostile;
+    if (param.m_szHostile != nullptr)
+    {
+        hostile = std::make_unique<CChildProcess>(std::wstring(L"lock ") + param.m_szHostile,
+                                                  std::vector<std::pair<std::wstring, std::wstring>>{
+                                                      {L"QM_TEST_READY", ready.Name()}});
+        ASSERT_TRUE(hostile->Started());
+        // One that dies holding the lock is ready once it is gone.
+        if (std::wstring(param.m_szHostile) == L"die")
+            ASSERT_TRUE(hostile->Wait(10000));
+        else
+            ASSERT_TRUE(ready.Wait(10000));
+    }
+    const int count = param.m_nRecords;
     std::vector<std::unique_ptr<CChildProcess>> writers;
     for (int p = 0; p < kProcesses; ++p)
         writers.push_back(std::make_unique<CChildProcess>(L"log W" + std::to_wstring(p) + L" " +
-                                                              std::to_wstring(kRecords) + L" 100",
+                                                              std::to_wstring(count) + L" 100",
                                                           std::vector<std::pair<std::wstring, std::wstring>>{
                                                               {L"QM_TEST_GO", go.Name()}}));
     for (const auto& writer : writers)
@@ -250,22 +314,47 @@ TEST(LogAcrossProcesses, EveryRecordIsInOneFileWholeAndInTimeOrder)
     // A torn or glued record fails the reading: a line without its timestamp or line end.
     std::vector<std::wstring> timestamps;
     std::vector<std::wstring> records = AllLogRecords(&timestamps);
-    EXPECT_EQ(records.size(), static_cast<size_t>(kProcesses * 2 * kRecords));
     EXPECT_TRUE(std::is_sorted(timestamps.begin(), timestamps.end())) << "out of time order";
     std::map<std::wstring, int> next;
+    int traced = 0;
+    int notices = 0;
     for (const std::wstring& record : records)
     {
+        const std::wstring notice = L"PL,LOG_LOCK,";
+        if (record.compare(0, notice.size(), notice) == 0)
+        {
+            ++notices;
+            EXPECT_NE(param.m_szNotice, nullptr) << WideToUtf8(record);
+            if (param.m_szNotice != nullptr)
+                EXPECT_NE(record.find(param.m_szNotice), std::wstring::npos) << WideToUtf8(record);
+            continue;
+        }
         const std::wstring prefix = L"PL,CATCH_MSG,";
         ASSERT_EQ(record.compare(0, prefix.size(), prefix), 0) << WideToUtf8(record);
+        ++traced;
         std::wstring fields = record.substr(prefix.size());
         size_t comma = fields.find(L',');
         ASSERT_NE(comma, std::wstring::npos) << WideToUtf8(record);
         EXPECT_EQ(std::stoi(fields.substr(comma + 1)), next[fields.substr(0, comma)]++) << WideToUtf8(fields);
     }
+    EXPECT_EQ(traced, kProcesses * 2 * count);
     EXPECT_EQ(next.size(), static_cast<size_t>(kProcesses * 2));
+    EXPECT_EQ(notices, param.m_szNotice != nullptr ? kProcesses : 0);
     EXPECT_GE(ArchiveNames().size(), 1u);
+    hostile.reset();
+    ResetLogLockForTest();
     ClearServiceLog();
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Hostile, LogAcrossProcesses,
+    ::testing::Values(QMHostileLockCase{"None", nullptr, 1000, nullptr, false},
+                      QMHostileLockCase{"NameTakenByAnEvent", L"squat", 400, L"cannot be opened", false},
+                      QMHostileLockCase{"HolderNeverLetsGo", L"hold", 400, L"kept it longer", false},
+                      QMHostileLockCase{"SuspendedHolder", L"suspend", 400, L"kept it longer", false},
+                      QMHostileLockCase{"HolderDiedInItsAppend", L"die", 400, nullptr, true},
+                      QMHostileLockCase{"LastHolderDiedInItsAppend", L"die", 400, nullptr, false}),
+    [](const ::testing::TestParamInfo<QMHostileLockCase>& info) { return std::string(info.param.m_szName); });
 
 // A record cut short (a full disk, a writer that died in its append) is taken back, so that the
 // next one starts a line of its own.
