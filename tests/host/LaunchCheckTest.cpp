@@ -339,18 +339,23 @@ TEST_F(LaunchCheckTest, HostWindowsAreDisabledDuringTheCheckAndRestoredAfter)
     CHostWindow other(true, true);
     ::SetForegroundWindow(other.Handle());
     ::SetForegroundWindow(main.Handle());
-    // Without a window manager Wine takes the foreground change in with the X server's focus
-    // events: the call must find it made, or it gives back the window it found.
-    for (int i = 0; i < 100 && ::GetForegroundWindow() != main.Handle(); ++i)
-    {
-        MSG message;
-        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
-            ::DispatchMessageW(&message);
-        ::Sleep(20);
-    }
+    // Without a window manager Wine takes a foreground change in with the X server's focus
+    // events: the call must find it made, or it gives back the window it found; and the
+    // window it gives back is in front once those events of its own change have arrived.
+    auto settleOn = [&main] {
+        for (int i = 0; i < 100 && ::GetForegroundWindow() != main.Handle(); ++i)
+        {
+            MSG message;
+            while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                ::DispatchMessageW(&message);
+            ::Sleep(20);
+        }
+    };
+    settleOn();
     ASSERT_EQ(::GetForegroundWindow(), main.Handle());
     EXPECT_EQ(Run(), 1);
     watcher.join();
+    settleOn();
 
     EXPECT_EQ(mainEnabledDuring, 0);
     EXPECT_EQ(hiddenEnabledDuring, 1) << "a hidden window is not touched";
