@@ -1,6 +1,7 @@
 #include "BenchSupport.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace
 {
@@ -187,4 +188,21 @@ CStandInHost::~CStandInHost()
     if (m_hModule != nullptr)
         ::FreeLibrary(m_hModule);
     ::SetEnvironmentVariableW(kStandInScenarioVariable, nullptr);
+}
+
+std::string BenchComponentId(int index)
+{
+    char id[16];
+    snprintf(id, sizeof(id), "C%04d", index + 1);
+    return id;
+}
+
+std::string BenchActionListText(int components)
+{
+    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+                       "<ActionList ParentAppName=\"Bench\" ComponentType=\"plugin\">\r\n";
+    for (int i = 0; i < components; ++i)
+        text += "     <Component ID=\"" + BenchComponentId(i) +
+                "\" Action=\"update\" Path=\"p\" Version=\"1\" Result=\"\"/>\r\n";
+    return text + "</ActionList>\r\n";
 }

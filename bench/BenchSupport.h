@@ -18,6 +18,10 @@ double MedianOf(int runs, const std::function<void()>& measured);
 std::wstring ExeFolder();
 // The path with "\\" separators.
 std::wstring Backslashed(std::wstring path);
+// "C0001", "C0002", ...: the ID of the component at index.
+std::string BenchComponentId(int index);
+// An action list of that many components with those IDs.
+std::string BenchActionListText(int components);
 bool WriteBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadBytes(const std::wstring& path);
 // Deletes the files matching pattern in folder (both "\\" form); returns how many went.

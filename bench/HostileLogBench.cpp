@@ -38,21 +38,6 @@ constexpr DWORD kPingEveryMs = 2;
 const wchar_t kAppName[] = L"QMHostileLogBench";
 const wchar_t kLogLockName[] = L"Tavrin_Inc_ZL_QM_LOG_v1";
 
-std::string ComponentId(int index)
-{
-    char id[16];
-    snprintf(id, sizeof(id), "C%04d", index + 1);
-    return id;
-}
-
-std::string ActionListText()
-{
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                       "<ActionList ParentAppName=\"Bench\" ComponentType=\"plugin\">\r\n";
-    for (int i = 0; i < g_nComponents; ++i)
-        text += "     <Component ID=\"" + ComponentId(i) + "\" Action=\"update\" Path=\"p\" Version=\"1\" Result=\"\"/>\r\n";
-    return text + "</ActionList>\r\n";
-}
 
 // One record per component, of the types the module logs every time (2 to 5).
 std::string ScenarioText()
@@ -62,7 +47,7 @@ std::string ScenarioText()
     {
         char entry[96];
         snprintf(entry, sizeof(entry), "%s%d,%s,0,0,%d,%d,0", progress.empty() ? "" : ";", 2 + i % 4,
-                 ComponentId(i).c_str(), i, g_nComponents);
+                 BenchComponentId(i).c_str(), i, g_nComponents);
         progress += entry;
     }
     return "progress=" + progress + "\nfinish_code=0\n";
@@ -218,7 +203,7 @@ QMCallFigures MeasureCalls(const std::wstring& list, int runs, CPinger& pinger)
     double longest = 0;
     for (int run = 0; run < runs; ++run)
     {
-        if (!WriteBytes(list, ActionListText()))
+        if (!WriteBytes(list, BenchActionListText(g_nComponents)))
             return {};
         double stretch = 0;
         double seconds = TimedUpdate(list, &pinger, &stretch);

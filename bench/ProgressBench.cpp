@@ -63,22 +63,6 @@ std::string Narrow(const std::wstring& ascii)
     return std::string(ascii.begin(), ascii.end());
 }
 
-std::string ComponentId(int index)
-{
-    char id[16];
-    snprintf(id, sizeof(id), "C%04d", index + 1);
-    return id;
-}
-
-std::string ActionListText()
-{
-    std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                       "<ActionList ParentAppName=\"Bench\" ComponentType=\"plugin\">\r\n";
-    for (int i = 0; i < kComponents; ++i)
-        text += "     <Component ID=\"" + ComponentId(i) +
-                "\" Action=\"update\" Path=\"p\" Version=\"1\" Result=\"\"/>\r\n";
-    return text + "</ActionList>\r\n";
-}
 
 struct ProgressRecord
 {
@@ -141,7 +125,7 @@ std::string ScenarioText(const std::vector<ProgressRecord>& records)
     {
         char entry[96];
         snprintf(entry, sizeof(entry), "%s%d,%s,%llu,%llu,%u,%u,0", progress.empty() ? "" : ";", r.type,
-                 ComponentId(r.index).c_str(), r.bytesDone, r.bytesTotal, r.itemsDone, r.itemsTotal);
+                 BenchComponentId(r.index).c_str(), r.bytesDone, r.bytesTotal, r.itemsDone, r.itemsTotal);
         progress += entry;
     }
     return "progress=" + progress + "\nfinish_code=" + std::to_string(kKeepResultsFinishCode) + "\n";
@@ -405,7 +389,7 @@ int main()
     std::wstring workFolder = StandInWorkFolder();
 
     std::vector<ProgressRecord> records = MakeRecords();
-    std::string actionList = ActionListText();
+    std::string actionList = BenchActionListText(kComponents);
     int rc = 1;
     {
         CStandInHost host(scenarioPath);
