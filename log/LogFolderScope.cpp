@@ -1,5 +1,6 @@
 #include "log/LogFolderScope.h"
 
+#include "log/KeptLogFile.h"
 #include "log/LogLockFile.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -43,6 +44,7 @@ CQMLogFolderScope::~CQMLogFolderScope()
         g_location.m_strCurrentFile.clear();
     }
     // Between calls nothing of the log stays open: its folder can be removed.
+    ReleaseKeptLogFile();
     CloseLogLockFile();
 }
 
