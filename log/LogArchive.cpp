@@ -1,6 +1,5 @@
 #include "log/LogArchive.h"
 
-#include "log/KeptLogFile.h"
 #include "log/LogLock.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLogNames.h"
@@ -95,9 +94,6 @@ void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)
     if (current == ECurrentFile::Missing)
         return;
 
-    // This process's records go on in a new current file after the step; another process that
-    // keeps the file open for a call refuses the rename below.
-    ReleaseKeptLogFile();
     // One rename: the file's records move to the archive whole, and the next record starts a
     // new current file. A name already taken (a second step in the same second) or a file held
     // by a program that shares no deletion keeps the current file: its records go with the

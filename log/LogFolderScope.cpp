@@ -1,6 +1,5 @@
 #include "log/LogFolderScope.h"
 
-#include "log/KeptLogFile.h"
 #include "log/LogLockFile.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -44,7 +43,6 @@ CQMLogFolderScope::~CQMLogFolderScope()
         g_location.m_strCurrentFile.clear();
     }
     // Between calls nothing of the log stays open: its folder can be removed.
-    ReleaseKeptLogFile();
     CloseLogLockFile();
 }
 

@@ -2,7 +2,6 @@
 
 #include "sys/Utf8Text.h"
 
-#include "log/KeptLogFile.h"
 #include "log/LogLock.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
@@ -41,28 +40,6 @@ bool EndsWithWholeLine(HANDLE file, LONGLONG size)
     DWORD read = 0;
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, last, 2, &read, nullptr) &&
            read == 2 && last[0] == '\r' && last[1] == '\n';
-}
-// The current file opened for a record, its folder made when it is missing. A handle to be kept
-// shares no deletion (KeptLogFile.h) and is tried once: a program that has the file open with
-// delete access (another process's archive step renaming it) refuses it, and the record then
-// opens the file as every other record does.
-CQMFileHandle OpenCurrentFile(const std::wstring& platformPath, const std::wstring& folder, bool keep)
-{
-    auto open = [&] {
-        if (!keep)
-            return OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
-        return CQMFileHandle(::CreateFileW(platformPath.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                           FILE_ATTRIBUTE_NORMAL, nullptr));
-    };
-    CQMFileHandle file = open();
-    if (!file && !folder.empty() && ::GetLastError() == ERROR_PATH_NOT_FOUND)
-    {
-        // The first record, or one written after the folder was removed.
-        CreateFolderPath(folder);
-        file = open();
-    }
-    return file;
 }
 } // namespace
 
@@ -141,42 +118,31 @@ bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
     if (lock.PreviousHolderDied())
         RollBackToLastWholeLine(platformPath);
 
-    CQMKeptLogFile kept(platformPath);
-    CQMFileHandle opened;
-    HANDLE file = kept.Handle();
-    bool keep = false;
-    if (file == nullptr)
+    CQMFileHandle file = OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
+    if (!file && !folder.empty() && ::GetLastError() == ERROR_PATH_NOT_FOUND)
     {
-        keep = kept.MayKeep();
-        opened = OpenCurrentFile(platformPath, folder, keep);
-        if (!opened && keep)
-        {
-            keep = false;
-            opened = OpenCurrentFile(platformPath, folder, false);
-        }
-        if (!opened)
-            return false;
-        file = opened.Get();
+        // The first record, or one written after the folder was removed.
+        CreateFolderPath(folder);
+        file = OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
     }
+    if (!file)
+        return false;
 
     LARGE_INTEGER size = {};
-    if (!::GetFileSizeEx(file, &size))
+    if (!::GetFileSizeEx(file.Get(), &size))
         return false;
     // What the lock could not do goes first, once: a reader then knows why records that follow
     // may stand out of turn.
     std::string lines = TakeLogLockNotice() + makeLines();
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file.
-    bool written = size.QuadPart == 0 ? WriteWhole(file, kByteOrderMark + lines) : WriteWhole(file, lines);
+    bool written = size.QuadPart == 0 ? WriteWhole(file.Get(), kByteOrderMark + lines) : WriteWhole(file.Get(), lines);
     if (!written)
     {
         // A full disk takes part of a record: the next one must not be glued to its head.
-        kept.Discard();
-        opened.Reset();
+        file.Reset();
         RollBackToLastWholeLine(platformPath);
         return false;
     }
-    if (keep)
-        kept.Keep(std::move(opened));
     return true;
 }
 

@@ -11,9 +11,9 @@
 #include <string>
 
 // Appends the lines that makeLines returns (UTF-8, each ending in CR LF) to the file in one
-// write. Outside the exported calls each record opens and closes the file, so that nothing stays
-// open between them; while calls run the handle is kept from record to record (KeptLogFile.h).
-// The lines are made under the log lock, so that records stand in the file in the order of
+// write, with one open and close of the file, so that nothing stays open between records (the
+// file can be archived, moved or removed by anyone at any time). They are made under the log
+// lock, so that records stand in the file in the order of
 // their timestamps, also across processes. When the file cannot be created because folder (may
 // be empty) is missing, the folder is made and the append tried once more. A write that fails
 // halfway (a full disk) is taken back, so the file ends with a whole line again. False when the

@@ -1,5 +1,3 @@
-#include "log/LogArchive.h"
-#include "log/LogFolderScope.h"
 #include "log/LogLock.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
@@ -393,48 +391,19 @@ TEST(LogRecordWriter, FullDiskDropsWholeRecordsOnly)
     CSmallVolume volume;
     if (!volume.Available())
         GTEST_SKIP() << CSmallVolume::SkipReason();
-    // Outside the calls each record opens the file; in a call the records share one handle.
-    for (bool inCall : {false, true})
-    {
-        SCOPED_TRACE(inCall ? "in a call" : "outside calls");
-        std::unique_ptr<CQMLogFolderScope> call(inCall ? new CQMLogFolderScope : nullptr);
-        std::wstring file = volume.Child(inCall ? L"call.txt" : L"log.txt");
-        ASSERT_TRUE(AppendLogRecord(file, L"first"));
-        ASSERT_TRUE(volume.Fill(300));
-        const std::wstring record(100, L'r');
-        // More than the block the file has already: the disk fills on the way.
-        int written = 0;
-        for (int i = 0; i < 100; ++i)
-            written += AppendLogRecord(file, record) ? 1 : 0;
-        EXPECT_LT(written, 100) << "the disk never filled";
-        volume.Release();
-        ASSERT_TRUE(AppendLogRecord(file, L"after"));
-        std::string expected = std::string(kBom) + "first\r\n";
-        for (int i = 0; i < written; ++i)
-            expected += WideToUtf8(record) + "\r\n";
-        EXPECT_EQ(ReadFileBytes(file), expected + "after\r\n");
-    }
-}
-
-// A call keeps the current file open from record to record: no other program's archive step
-// can move it away under the call's records, its own archive step can, and nothing stays open
-// once the call has ended.
-TEST(LogRecordWriter, ACallHoldsTheCurrentFileUntilItsArchiveStepOrItsEnd)
-{
-    CTempFolder temp;
-    const std::wstring file = temp.Child(L"Tavrin_ACT_SERVICELOG_tmp.txt");
-    const std::wstring moved = temp.Child(L"moved.txt");
-    {
-        CQMLogFolderScope call;
-        ASSERT_TRUE(AppendLogRecord(file, L"one"));
-        EXPECT_EQ(ReadFileBytes(file), std::string(kBom) + "one\r\n") << "a record is in the file when written";
-        EXPECT_FALSE(::MoveFileExW(PlatformPathForTest(file).c_str(), PlatformPathForTest(moved).c_str(), 0));
-        EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-
-        ArchiveServiceLogAs(temp.Path(), L"20261208000000");
-        EXPECT_EQ(ReadFileBytes(temp.Child(L"Tavrin_ACT_SERVICELOG_20261208000000.txt")), std::string(kBom) + "one\r\n");
-        ASSERT_TRUE(AppendLogRecord(file, L"two"));
-        EXPECT_EQ(ReadFileBytes(file), std::string(kBom) + "two\r\n");
-    }
-    EXPECT_TRUE(::MoveFileExW(PlatformPathForTest(file).c_str(), PlatformPathForTest(moved).c_str(), 0));
+    std::wstring file = volume.Child(L"log.txt");
+    ASSERT_TRUE(AppendLogRecord(file, L"first"));
+    ASSERT_TRUE(volume.Fill(300));
+    const std::wstring record(100, L'r');
+    // More than the block the file has already: the disk fills on the way.
+    int written = 0;
+    for (int i = 0; i < 100; ++i)
+        written += AppendLogRecord(file, record) ? 1 : 0;
+    EXPECT_LT(written, 100) << "the disk never filled";
+    volume.Release();
+    ASSERT_TRUE(AppendLogRecord(file, L"after"));
+    std::string expected = std::string(kBom) + "first\r\n";
+    for (int i = 0; i < written; ++i)
+        expected += WideToUtf8(record) + "\r\n";
+    EXPECT_EQ(ReadFileBytes(file), expected + "after\r\n");
 }
