@@ -13,6 +13,7 @@
 #include "bridge/ResultDocument.h"
 #include "bridge/VestabelLocation.h"
 #include "log/LogFolderScope.h"
+#include "log/LogLock.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
@@ -96,6 +97,7 @@ struct Split
     double registry = 0;
     double request = 0;
     double logRecord = 0;
+    double logLock = 0;
     double versionRecord = 0;
     double result = 0;
     double archive = 0;
@@ -124,6 +126,9 @@ Split MeasureSplit(const std::wstring& listPath, const std::string& resultBytes)
     split.logRecord = MedianOf(kRuns, [] {
         WriteServiceLog(kServiceLogSource, L"API_END", JoinLogFields({L"GetInstalledComponentList", L"0"}));
     });
+    // Taken and let go as a record does it; under the emulator each is a request to its server.
+    QMLogLocation location = ResolveLogLocation();
+    split.logLock = MedianOf(kRuns, [&] { CQMLogLock lock(location.m_strFolder, false); });
     split.versionRecord = MedianOf(kRuns, [] { LogModuleVersion(); });
     std::vector<double> times;
     for (const std::wstring& request : requests)
@@ -230,12 +235,16 @@ int main()
                 printf("  updater path from registry            %9.3f\n", split.registry * 1e3);
                 printf("  request document (incl. its record)   %9.3f\n", split.request * 1e3);
                 printf("  one service-log record                %9.3f\n", split.logRecord * 1e3);
+                printf("    of which the log's lock, taken and let go %6.3f\n", split.logLock * 1e3);
                 printf("  version record (file version + rec.)  %9.3f\n", split.versionRecord * 1e3);
                 printf("  result document read and delete       %9.3f\n", split.result * 1e3);
                 printf("  service-log archive step              %9.3f\n", split.archive * 1e3);
                 double steps = split.folder + 2 * split.registry + split.request + split.versionRecord + 3 * split.logRecord +
                                split.result + split.archive;
                 bool stepsMet = steps * 1e3 <= kMaxOwnStepsMs;
+                // Six records in all: three on their own, one each in the request, the version and
+                // the result step.
+                printf("  of the sum, the log's lock for its 6 records %5.3f\n", 6 * split.logLock * 1e3);
                 printf("%-40s %9.3f   (target <= %.1f ms: %s)\n", "5. sum over one call, ms", steps * 1e3,
                        kMaxOwnStepsMs, stepsMet ? "met" : "MISSED");
                 met = met && stepsMet;
