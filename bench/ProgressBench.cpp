@@ -17,6 +17,7 @@
 
 #include "actionlist/QMActionListXML.h"
 #include "log/LogFolderScope.h"
+#include "log/LogLock.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -312,6 +313,7 @@ struct Alone
 {
     double folder = 0;
     double openAppendClose = 0;
+    double lock = 0;
     double recordOutsideCall = 0;
     double recordInCall = 0;
     double listSave = 0;
@@ -329,10 +331,14 @@ Alone MeasureAlone(const std::wstring& actionListPath, int loggedRecords)
     };
     alone.folder = MedianOf(kAloneRepeats, [] { ResolveLogLocation(); });
     alone.recordOutsideCall = MedianOf(kAloneRepeats, writeRecord);
-    std::wstring current = ToPlatformPath(ResolveLogLocation().m_strCurrentFile);
+    QMLogLocation location = ResolveLogLocation();
+    std::wstring current = ToPlatformPath(location.m_strCurrentFile);
     alone.openAppendClose = MedianOf(kAloneRepeats, [&] { OpenAppendClose(current); });
+    // What a record adds to the bare window's open, append and close: its turn with the records
+    // of every other thread and process of the session.
+    alone.lock = MedianOf(kAloneRepeats, [&] { CQMLogLock lock(location.m_strFolder, false); });
     {
-        // Inside an exported call the current file stays open between records.
+        // Inside an exported call the log folder is resolved once for all records.
         CQMLogFolderScope logFolder;
         alone.recordInCall = MedianOf(kAloneRepeats, writeRecord);
     }
@@ -477,9 +483,9 @@ int main()
                    (b + handling + logging) * 1e6, a * 1e6);
             printf("per logged record in place: the module %.1f us, the bare window's open, append and close %.1f us;\n"
                    "  alone: open, append and close %.1f us, WriteServiceLog in a call %.1f us, outside any call %.1f us,\n"
-                   "  of which log folder resolution %.1f us\n",
+                   "  of which log folder resolution %.1f us; the log's lock, taken and let go, %.1f us\n",
                    logging * kRecords / logged * 1e6, (w - b) * kRecords / logged * 1e6, alone.openAppendClose * 1e6,
-                   alone.recordInCall * 1e6, alone.recordOutsideCall * 1e6, alone.folder * 1e6);
+                   alone.recordInCall * 1e6, alone.recordOutsideCall * 1e6, alone.folder * 1e6, alone.lock * 1e6);
             if (!ok)
                 fprintf(stderr, "some runs failed\n");
             rc = met ? 0 : 1;
