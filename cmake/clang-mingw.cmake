@@ -4,8 +4,10 @@
 # lld writes a PDB that Windows debuggers read. The includer sets QM_MINGW_TRIPLE.
 set(CMAKE_SYSTEM_NAME Windows)
 
-set(CMAKE_C_COMPILER   clang)
-set(CMAKE_CXX_COMPILER clang++)
+# clang 19 from Debian's clang-19 package: clang 14 writes each object's compiler command line,
+# with this machine's folders, into the CodeView it hands to the PDB, and has no switch against it.
+set(CMAKE_C_COMPILER   clang-19)
+set(CMAKE_CXX_COMPILER clang++-19)
 set(CMAKE_C_COMPILER_TARGET   ${QM_MINGW_TRIPLE})
 set(CMAKE_CXX_COMPILER_TARGET ${QM_MINGW_TRIPLE})
 # Resources, import libraries and the binary checks stay with the MinGW binutils; CMake would
@@ -78,12 +80,18 @@ endif()
 set(QM_TOOLCHAIN_KEY "${QM_TOOLCHAIN_KEY}" CACHE STRING "Key of the toolchain files at this tree's first configure")
 
 # lld 19 from Debian's lld-19 package: lld 14 writes the export table with ordinal base 0 and an
-# empty slot 0 ahead of ordinals 1 to 6. clang 14 runs it in lld's MinGW mode (-fuse-ld=lld).
+# empty slot 0 ahead of ordinals 1 to 6. clang runs it in lld's MinGW mode (-fuse-ld=lld).
 find_program(QM_LD_LLD NAMES ld.lld-19)
 if(NOT QM_LD_LLD)
     message(FATAL_ERROR "ld.lld-19 (Debian's lld-19) is needed to link")
 endif()
 # g++ of the posix thread model links the threads library itself; clang needs it named.
+# The module (the one DLL) finds the patched runtime by a path relative to its own folder of the
+# build (api/CMakeLists.txt): lld writes the command line into the PDB.
 foreach(kind EXE SHARED MODULE)
-    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld --ld-path=${QM_LD_LLD} -B${QM_GCC_DIR} -L${QM_RUNTIME_DIR} -L${QM_GCC_DIR} -pthread")
+    set(runtime_dir "-L${QM_RUNTIME_DIR} ")
+    if(kind STREQUAL "SHARED")
+        set(runtime_dir "")
+    endif()
+    set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld --ld-path=${QM_LD_LLD} -B${QM_GCC_DIR} ${runtime_dir}-L${QM_GCC_DIR} -pthread")
 endforeach()

@@ -1,8 +1,8 @@
 # The kit's PDB as a Windows debugger meets it, for one architecture: the DLL's debug directory
 # names the PDB by file name alone, with the PDB's GUID and age, and the PDB found beside the DLL
 # turns an address inside each export into the export's function and its source file.
-# Both forms of debug information name the sources below /pellorin, not the folder they were
-# built in. Defined by the caller: KIT, ARCH, WORK, LLVM_READOBJ, LLVM_PDBUTIL, LLVM_SYMBOLIZER,
+# Both forms of debug information name the sources below /pellorin, and neither names the folder
+# they were built in. Defined by the caller: KIT, ARCH, WORK, LLVM_READOBJ, LLVM_PDBUTIL, LLVM_SYMBOLIZER,
 # SOURCE_DIR.
 
 set(dll ${KIT}/bin/${ARCH}/Pellorin.dll)
@@ -98,8 +98,10 @@ foreach(name LaunchCheck IsSupportQuelmar UpdateComponents GetInstalledComponent
 endforeach()
 
 string(REGEX REPLACE "([][+.*()^$?|\\])" "\\\\\\1" root "${SOURCE_DIR}/")
-file(STRINGS ${KIT}/bin/${ARCH}/Pellorin.debug paths REGEX "${root}")
-if(paths)
-    list(GET paths 0 path)
-    message(SEND_ERROR "bin/${ARCH}/Pellorin.debug names the build's folder: ${path}")
-endif()
+foreach(file Pellorin.debug Pellorin.pdb)
+    file(STRINGS ${KIT}/bin/${ARCH}/${file} paths REGEX "${root}")
+    if(paths)
+        list(GET paths 0 path)
+        message(SEND_ERROR "bin/${ARCH}/${file} names the build's folder: ${path}")
+    endif()
+endforeach()

@@ -14,10 +14,6 @@ import struct
 import subprocess
 import sys
 
-# clang 14 writes this one without unwind information in every object that has it (nothing a link
-# can add); it only ends the process.
-WITHOUT_ENTRY = {"__clang_call_terminate"}
-
 
 def read_image(path):
     with open(path, "rb") as f:
@@ -98,7 +94,7 @@ def main():
     missing = []
     for rva, name in functions:
         i = bisect.bisect_right(starts, rva) - 1
-        if i >= 0 and rva < ranges[i][1] or name in WITHOUT_ENTRY:
+        if i >= 0 and rva < ranges[i][1]:
             continue
         end = boundaries[bisect.bisect_right(boundaries, rva)]
         body = [text for _, text in code[bisect.bisect_left(addresses, rva):bisect.bisect_left(addresses, end)]]
