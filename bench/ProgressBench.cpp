@@ -2,8 +2,9 @@
 // stand-in updater sends 5,000 progress records, against the same stand-in sending the same
 // records to a bare window of this program that appends each line the module would log (the
 // downloads at a new multiple of ten percent, every record of types 2 to 5) with its own open,
-// append and close: what a record that is in the file before the host hears of it costs
-// anyway. The per-record figure is taken between the first and the last record, so the
+// append and close, under a mutex of the session taken and let go around each: what a record
+// costs anyway that is in the file before the host hears of it and never torn by a writer of
+// another process. The same window without the mutex is shown beside it. The per-record figure is taken between the first and the last record, so the
 // process start and the scenario's parsing stay out of it. The per-record cost is split into
 // parts measured in place: more runs of the same records, to the module with records that log
 // nothing, and to a bare window that only counts; the differences between runs add up to the
@@ -22,6 +23,7 @@
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/ComHandle.h"
+#include "sys/Handle.h"
 #include "sys/PathUtil.h"
 #include "protocol/QMProgressData.h"
 
@@ -40,7 +42,7 @@
 namespace
 {
 // The module may spend at most this many times what a bare receiver that appends the module's
-// log lines itself spends on a record.
+// log lines itself, each under a lock of the session, spends on a record.
 constexpr double kMaxOverAppendingWindow = 1.2;
 // From the updater's finish record (the bench sees the last progress record just before it)
 // to the return of the call, less the fixed wait for the updater's user interface.
@@ -163,11 +165,13 @@ QMBool QM_STDCALL CountingCallback(int, int, const wchar_t*, unsigned, unsigned,
 
 // What the bare window does for each record besides counting it, for the records the module
 // logs: nothing, or the append of one line to the log's current file with its own open and
-// close, on this thread, inside the updater's send.
+// close, with or without a mutex of the session around it, on this thread, inside the
+// updater's send.
 enum class BarePart
 {
     None,
     OpenAppendClose,
+    LockedOpenAppendClose,
     ModuleRecord, // WriteServiceLog within the scope of a call, as the progress window writes it
 };
 
@@ -175,6 +179,8 @@ BarePart g_barePart = BarePart::None;
 int g_bareLastPercent = 100;
 const char kSampleLine[] = "2024-01-01-00-00-00-000,PL,CATCH_MSG,UpdateComponents,TYPE_EXTRACT\r\n";
 std::wstring g_strBareLogFile;
+// The bare window's own lock, so that it never waits for the module's records.
+HANDLE g_hBareLock = nullptr;
 
 void OpenAppendClose(const std::wstring& path)
 {
@@ -210,6 +216,12 @@ void DoBarePart(const COPYDATASTRUCT* copy)
         return;
     if (g_barePart == BarePart::OpenAppendClose)
         OpenAppendClose(g_strBareLogFile);
+    else if (g_barePart == BarePart::LockedOpenAppendClose)
+    {
+        ::WaitForSingleObject(g_hBareLock, INFINITE);
+        OpenAppendClose(g_strBareLogFile);
+        ::ReleaseMutex(g_hBareLock);
+    }
     else
         WriteServiceLog(kServiceLogSource, L"CATCH_MSG", JoinLogFields({L"UpdateComponents", L"TYPE_EXTRACT"}));
 }
@@ -376,6 +388,7 @@ enum Variant
     kModuleQuiet,
     kBare,
     kBareAppend,
+    kBareLockedAppend,
     kBareModuleRecord,
     kVariantCount
 };
@@ -396,6 +409,8 @@ int main()
 
     std::vector<ProgressRecord> records = MakeRecords();
     std::string actionList = BenchActionListText(kComponents);
+    CQMKernelHandle bareLock(::CreateMutexW(nullptr, FALSE, L"QMProgressBench_BareLock"));
+    g_hBareLock = bareLock.Get();
     int rc = 1;
     {
         CStandInHost host(scenarioPath);
@@ -404,7 +419,7 @@ int main()
                      WriteBytes(requestPath, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<AppName ActionListXMLPath=\"" +
                                                  Narrow(actionListPath) + "\">" + Narrow(kAppName) + "</AppName>\r\n");
         auto update = ModuleExport<PFN_UpdateComponents>(host.Module(), "UpdateComponents");
-        if (!ready || !host.IsRegistered() || update == nullptr)
+        if (!ready || !host.IsRegistered() || update == nullptr || g_hBareLock == nullptr)
             fprintf(stderr, "setup failed\n");
         else
         {
@@ -430,9 +445,10 @@ int main()
                     else
                     {
                         t = RunToBareWindow(exePath, requestPath,
-                                            variant == kBare         ? BarePart::None
-                                            : variant == kBareAppend ? BarePart::OpenAppendClose
-                                                                     : BarePart::ModuleRecord);
+                                            variant == kBare               ? BarePart::None
+                                            : variant == kBareAppend       ? BarePart::OpenAppendClose
+                                            : variant == kBareLockedAppend ? BarePart::LockedOpenAppendClose
+                                                                           : BarePart::ModuleRecord);
                     }
                     ok = t.ok && ok;
                     if (i < kWarmups)
@@ -449,16 +465,19 @@ int main()
             double m[kVariantCount];
             for (int v = 0; v < kVariantCount; ++v)
                 m[v] = Median(perRecord[v]);
-            double a = m[kModule], b = m[kBare], w = m[kBareAppend];
+            double a = m[kModule], b = m[kBare], w = m[kBareAppend], l = m[kBareLockedAppend];
             double end = Median(moduleEnd);
             int logged = LoggedRecordCount(records);
             printf("median over %d runs (after %d warm-up), %d records of which %d are logged; per record\n"
                    "from the first to the last record:\n",
                    kRuns, kWarmups, kRecords, logged);
             printf("A  UpdateComponents, host callback counts              %9.1f us\n", a * 1e6);
-            printf("W  bare window, appends each logged line (open, append, close) %9.1f us\n", w * 1e6);
+            printf("L  bare window, appends each logged line under a lock  %9.1f us\n", l * 1e6);
+            printf("   (open, append and close inside a session mutex)\n");
+            printf("W  the same bare window with no lock                   %9.1f us\n", w * 1e6);
             printf("B  bare window, only counts                            %9.1f us\n", b * 1e6);
-            bool met = Report("1. progress record, A / W", w > 0 ? a / w : 0, kMaxOverAppendingWindow, "x");
+            bool met = Report("1. progress record, A / L", l > 0 ? a / l : 0, kMaxOverAppendingWindow, "x");
+            printf("   (A / W, the same window with no lock: %.2fx)\n", w > 0 ? a / w : 0);
             met = Report("3. finish record to return, less the 100 ms UI wait", end * 1e3, kMaxFinishToReturnMs,
                          " ms") && met;
             met = met && ok;

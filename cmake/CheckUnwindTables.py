@@ -5,7 +5,7 @@ functions): a range of .pdata on x64, a frame description of .eh_frame on x86, c
 function's first byte. A function may go without one only if no unwind passes through or starts
 in it: it calls nothing and, on x64, leaves the stack pointer alone (clang's leaf functions).
 
-usage: UnwindTables.py <dll> <pdb> <llvm-pdbutil> <llvm-objdump>
+usage: CheckUnwindTables.py <dll> <pdb> <llvm-pdbutil> <llvm-objdump>
 """
 
 import bisect
