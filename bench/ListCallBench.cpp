@@ -37,7 +37,6 @@ constexpr double kMaxOverDirectRun = 1.10;
 // ratio above even of a lean updater that starts and answers in 40 ms.
 constexpr double kMaxOwnStepsMs = 3.5;
 constexpr int kWarmups = 3;
-constexpr int kRuns = 50;
 // A process start under the emulator takes anywhere from 55 to 110 ms, far more than the
 // module's own share varies: the ratio needs more pairs than the steps need runs to settle.
 constexpr int kPairs = 120;
@@ -91,58 +90,45 @@ bool RunDirect(const std::wstring& exePath, const std::wstring& requestPath, con
     return read;
 }
 
+// The module's steps around the updater run, timed with the module's own code: one sample of
+// each per round, a round after each pair of calls, so that they see the moments the pairs see.
 struct Split
 {
-    double folder = 0;
-    double registry = 0;
-    double request = 0;
-    double logRecord = 0;
-    double logLock = 0;
-    double versionRecord = 0;
-    double result = 0;
-    double archive = 0;
+    std::vector<double> folder, registry, request, logRecord, logLock, versionRecord, result, archive;
 };
 
-// The module's steps around the updater run, timed one by one with the module's own code.
-Split MeasureSplit(const std::wstring& listPath, const std::string& resultBytes)
+double TimeOnce(const std::function<void()>& step)
+{
+    double start = NowSeconds();
+    step();
+    return NowSeconds() - start;
+}
+
+void MeasureSplitRound(const std::wstring& listPath, const std::string& resultBytes, Split& split)
 {
     // As inside an exported call: the log folder is resolved once for the call's records.
     CQMLogFolderScope logFolder;
-    Split split;
-    split.folder = MedianOf(kRuns, [] { ResolveLogLocation(); });
-    split.registry = MedianOf(kRuns, [] { VestabelExeUsable(GetVestabelExePath()); });
-    // Each request is removed again at once, so that every one meets the work folder as the
-    // calls left it.
-    std::vector<std::wstring> requests;
-    std::vector<double> requestTimes;
-    for (int i = 0; i < kRuns; ++i)
-    {
-        double start = NowSeconds();
-        requests.push_back(CreateInstalledListRequest(kAppName, listPath, kComponentType));
-        requestTimes.push_back(NowSeconds() - start);
-        ::DeleteFileW(Backslashed(requests.back()).c_str());
-    }
-    split.request = Median(requestTimes);
-    split.logRecord = MedianOf(kRuns, [] {
+    split.folder.push_back(TimeOnce([] { ResolveLogLocation(); }));
+    split.registry.push_back(TimeOnce([] { VestabelExeUsable(GetVestabelExePath()); }));
+    std::wstring request;
+    split.request.push_back(
+        TimeOnce([&] { request = CreateInstalledListRequest(kAppName, listPath, kComponentType); }));
+    split.logRecord.push_back(TimeOnce([] {
         WriteServiceLog(kServiceLogSource, L"API_END", JoinLogFields({L"GetInstalledComponentList", L"0"}));
-    });
+    }));
     // Taken and let go as a record does it; under the emulator each is a request to its server.
     QMLogLocation location = ResolveLogLocation();
-    split.logLock = MedianOf(kRuns, [&] { CQMLogLock lock(location.m_strFolder, false); });
-    split.versionRecord = MedianOf(kRuns, [] { LogModuleVersion(); });
-    std::vector<double> times;
-    for (const std::wstring& request : requests)
-    {
-        WriteBytes(ResultPathFor(request), resultBytes);
-        std::wstring info;
-        int code = 0;
-        double start = NowSeconds();
-        CatchResultDocument(request, info, &code);
-        times.push_back(NowSeconds() - start);
-    }
-    split.result = Median(times);
-    split.archive = MedianOf(kRuns, [] { ArchiveServiceLog(); });
-    return split;
+    split.logLock.push_back(TimeOnce([&] { CQMLogLock lock(location.m_strFolder, false); }));
+    split.versionRecord.push_back(TimeOnce([] { LogModuleVersion(); }));
+    // The result as the updater leaves it beside its request.
+    WriteBytes(ResultPathFor(request), resultBytes);
+    std::wstring info;
+    int code = 0;
+    split.result.push_back(TimeOnce([&] { CatchResultDocument(request, info, &code); }));
+    // Removed as after each call, so that every request meets the work folder as the calls left it.
+    ::DeleteFileW(Backslashed(request).c_str());
+    // The round's records are in the current file, as a call's are when it archives them.
+    split.archive.push_back(TimeOnce([] { ArchiveServiceLog(); }));
 }
 } // namespace
 
@@ -189,6 +175,8 @@ int main()
                 std::wstring directRequest = workFolder + L"/" + kAppName + L"Direct.xml";
                 bool ok = true;
                 std::vector<double> viaModule, direct, ratios;
+                std::string resultBytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<CheckResult Result=\"0\"/>\r\n";
+                Split split;
                 for (int i = 0; i < kWarmups + kPairs; ++i)
                 {
                     // Alternating which goes first spreads any drift over both.
@@ -210,12 +198,12 @@ int main()
                             (moduleTurn ? viaModule : direct).push_back(elapsed);
                     }
                     if (i >= kWarmups)
+                    {
                         ratios.push_back(viaModule.back() / direct.back());
+                        MeasureSplitRound(listPath, resultBytes, split);
+                    }
                 }
                 ::DeleteFileW(Backslashed(directRequest).c_str());
-
-                std::string resultBytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<CheckResult Result=\"0\"/>\r\n";
-                Split split = MeasureSplit(listPath, resultBytes);
 
                 // The ratio of each pair, then their median: a pair shares the machine's moment.
                 double a = Median(viaModule), b = Median(direct);
@@ -228,24 +216,28 @@ int main()
                 printf("%-40s %9.3f   (target <= %.2f: %s)\n", "4. list call, A / B (pairs)", ratio, kMaxOverDirectRun,
                        ratioMet ? "met" : "MISSED");
                 printf("A - B (module's own share)              %9.2f\n", (a - b) * 1e3);
-                printf("module steps, median ms each; a list call resolves the log folder once and makes\n"
-                       "2 registry reads, 1 request, 1 version record, 3 more records, 1 result read and\n"
-                       "1 archive step:\n");
-                printf("  log folder, resolved once a call      %9.3f\n", split.folder * 1e3);
-                printf("  updater path from registry            %9.3f\n", split.registry * 1e3);
-                printf("  request document (incl. its record)   %9.3f\n", split.request * 1e3);
-                printf("  one service-log record                %9.3f\n", split.logRecord * 1e3);
-                printf("    of which the log's lock, taken and let go %6.3f\n", split.logLock * 1e3);
-                printf("  version record (file version + rec.)  %9.3f\n", split.versionRecord * 1e3);
-                printf("  result document read and delete       %9.3f\n", split.result * 1e3);
-                printf("  service-log archive step              %9.3f\n", split.archive * 1e3);
-                double steps = split.folder + 2 * split.registry + split.request + split.versionRecord + 3 * split.logRecord +
-                               split.result + split.archive;
-                bool stepsMet = steps * 1e3 <= kMaxOwnStepsMs;
+                printf("module steps, median ms each over %d rounds, one after each pair; a list call\n"
+                       "resolves the log folder once and makes 2 registry reads, 1 request, 1 version\n"
+                       "record, 3 more records, 1 result read and 1 archive step:\n",
+                       kPairs);
+                double folderMs = Median(split.folder) * 1e3, registryMs = Median(split.registry) * 1e3,
+                       requestMs = Median(split.request) * 1e3, recordMs = Median(split.logRecord) * 1e3,
+                       lockMs = Median(split.logLock) * 1e3, versionMs = Median(split.versionRecord) * 1e3,
+                       resultMs = Median(split.result) * 1e3, archiveMs = Median(split.archive) * 1e3;
+                printf("  log folder, resolved once a call      %9.3f\n", folderMs);
+                printf("  updater path from registry            %9.3f\n", registryMs);
+                printf("  request document (incl. its record)   %9.3f\n", requestMs);
+                printf("  one service-log record                %9.3f\n", recordMs);
+                printf("    of which the log's lock, taken and let go %6.3f\n", lockMs);
+                printf("  version record (file version + rec.)  %9.3f\n", versionMs);
+                printf("  result document read and delete       %9.3f\n", resultMs);
+                printf("  service-log archive step              %9.3f\n", archiveMs);
+                double stepsMs = folderMs + 2 * registryMs + requestMs + versionMs + 3 * recordMs + resultMs + archiveMs;
+                bool stepsMet = stepsMs <= kMaxOwnStepsMs;
                 // Six records in all: three on their own, one each in the request, the version and
                 // the result step.
-                printf("  of the sum, the log's lock for its 6 records %5.3f\n", 6 * split.logLock * 1e3);
-                printf("%-40s %9.3f   (target <= %.1f ms: %s)\n", "5. sum over one call, ms", steps * 1e3,
+                printf("  of the sum, the log's lock for its 6 records %5.3f\n", 6 * lockMs);
+                printf("%-40s %9.3f   (target <= %.1f ms: %s)\n", "5. sum over one call, ms", stepsMs,
                        kMaxOwnStepsMs, stepsMet ? "met" : "MISSED");
                 met = met && stepsMet;
                 if (!ok)
