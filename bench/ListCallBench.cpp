@@ -38,7 +38,7 @@ constexpr double kMaxOverDirectRun = 1.10;
 constexpr double kMaxOwnStepsMs = 3.5;
 constexpr int kWarmups = 3;
 // A process start under the emulator takes anywhere from 55 to 110 ms, far more than the
-// module's own share varies: the ratio needs more pairs than the steps need runs to settle.
+// module's own share varies: the ratio needs many pairs to settle.
 constexpr int kPairs = 120;
 
 // The request file stem follows the application name; a name of our own keeps our files apart.
