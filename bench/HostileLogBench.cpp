@@ -89,6 +89,9 @@ double TimedUpdate(const std::wstring& list, CPinger* pinger = nullptr, double* 
         *longest = StopPinger(pinger);
     ::FreeLibrary(module);
     WaitForUnload();
+    // The updater removes the request it was given; the stand-in leaves it. Left behind, they
+    // would crowd the work folder that every later call, and every later bench, reads.
+    DeleteMatching(StandInWorkFolder(), std::wstring(kAppName) + L"_*.xml");
     return result == 200 ? seconds : -1;
 }
 
