@@ -106,9 +106,11 @@ double TimeOnce(const std::function<void()>& step)
 
 void MeasureSplitRound(const std::wstring& listPath, const std::string& resultBytes, Split& split)
 {
-    // As inside an exported call: the log folder is resolved once for the call's records.
+    // As inside an exported call: the log folder is resolved once, at the call's first record,
+    // and the call's later records use it.
     CQMLogFolderScope logFolder;
-    split.folder.push_back(TimeOnce([] { ResolveLogLocation(); }));
+    QMLogLocation location;
+    split.folder.push_back(TimeOnce([&] { GetCallLogLocation(location); }));
     split.registry.push_back(TimeOnce([] { VestabelExeUsable(GetVestabelExePath()); }));
     std::wstring request;
     split.request.push_back(
@@ -117,7 +119,6 @@ void MeasureSplitRound(const std::wstring& listPath, const std::string& resultBy
         WriteServiceLog(kServiceLogSource, L"API_END", JoinLogFields({L"GetInstalledComponentList", L"0"}));
     }));
     // Taken and let go as a record does it; under the emulator each is a request to its server.
-    QMLogLocation location = ResolveLogLocation();
     split.logLock.push_back(TimeOnce([&] { CQMLogLock lock(location.m_strFolder, false); }));
     split.versionRecord.push_back(TimeOnce([] { LogModuleVersion(); }));
     // The result as the updater leaves it beside its request.
