@@ -288,7 +288,8 @@ int wmain(int argc, wchar_t** argv)
            free.m_dMedianSeconds, free.m_dLongestStretchMs);
     printf("  log lock held, never let go:       %.3f s (longest stretch without answering %.0f ms)\n",
            held.m_dMedianSeconds, held.m_dLongestStretchMs);
-    printf("  ratio, median of the pairs %.2f (target at most %.1f): %s\n", ratio, kMaxHeldOverFree, met ? "met" : "MISSED");
+    printf("  ratio, median of the pairs %.2f (target at most %.1f): %s\n", ratio, kMaxHeldOverFree,
+           met ? "met" : "MISSED");
     if (!met)
         status = 1;
     DeleteMatching(folder, L"*");

@@ -97,39 +97,32 @@ struct Split
     std::vector<double> folder, registry, request, logRecord, logLock, versionRecord, result, archive;
 };
 
-double TimeOnce(const std::function<void()>& step)
-{
-    double start = NowSeconds();
-    step();
-    return NowSeconds() - start;
-}
-
 void MeasureSplitRound(const std::wstring& listPath, const std::string& resultBytes, Split& split)
 {
     // As inside an exported call: the log folder is resolved once, at the call's first record,
     // and the call's later records use it.
     CQMLogFolderScope logFolder;
     QMLogLocation location;
-    split.folder.push_back(TimeOnce([&] { GetCallLogLocation(location); }));
-    split.registry.push_back(TimeOnce([] { VestabelExeUsable(GetVestabelExePath()); }));
+    split.folder.push_back(MedianOf(1, [&] { GetCallLogLocation(location); }));
+    split.registry.push_back(MedianOf(1, [] { VestabelExeUsable(GetVestabelExePath()); }));
     std::wstring request;
     split.request.push_back(
-        TimeOnce([&] { request = CreateInstalledListRequest(kAppName, listPath, kComponentType); }));
-    split.logRecord.push_back(TimeOnce([] {
+        MedianOf(1, [&] { request = CreateInstalledListRequest(kAppName, listPath, kComponentType); }));
+    split.logRecord.push_back(MedianOf(1, [] {
         WriteServiceLog(kServiceLogSource, L"API_END", JoinLogFields({L"GetInstalledComponentList", L"0"}));
     }));
     // Taken and let go as a record does it; under the emulator each is a request to its server.
-    split.logLock.push_back(TimeOnce([&] { CQMLogLock lock(location.m_strFolder, false); }));
-    split.versionRecord.push_back(TimeOnce([] { LogModuleVersion(); }));
+    split.logLock.push_back(MedianOf(1, [&] { CQMLogLock lock(location.m_strFolder, false); }));
+    split.versionRecord.push_back(MedianOf(1, [] { LogModuleVersion(); }));
     // The result as the updater leaves it beside its request.
     WriteBytes(ResultPathFor(request), resultBytes);
     std::wstring info;
     int code = 0;
-    split.result.push_back(TimeOnce([&] { CatchResultDocument(request, info, &code); }));
+    split.result.push_back(MedianOf(1, [&] { CatchResultDocument(request, info, &code); }));
     // Removed as after each call, so that every request meets the work folder as the calls left it.
     ::DeleteFileW(Backslashed(request).c_str());
     // The round's records are in the current file, as a call's are when it archives them.
-    split.archive.push_back(TimeOnce([] { ArchiveServiceLog(); }));
+    split.archive.push_back(MedianOf(1, [] { ArchiveServiceLog(); }));
 }
 } // namespace
 

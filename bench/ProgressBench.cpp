@@ -4,8 +4,9 @@
 // downloads at a new multiple of ten percent, every record of types 2 to 5) with its own open,
 // append and close, under a mutex of the session taken and let go around each: what a record
 // costs anyway that is in the file before the host hears of it and never torn by a writer of
-// another process. The same window without the mutex is shown beside it. The per-record figure is taken between the first and the last record, so the
-// process start and the scenario's parsing stay out of it. The per-record cost is split into
+// another process. The same window without the mutex is shown beside it. The per-record figure
+// is taken between the first and the last record, so the process start and the scenario's
+// parsing stay out of it. The per-record cost is split into
 // parts measured in place: more runs of the same records, to the module with records that log
 // nothing, and to a bare window that only counts; the differences between runs add up to the
 // whole. Also times the call's end: from the last record to the return, less the fixed wait

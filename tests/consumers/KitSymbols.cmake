@@ -2,8 +2,8 @@
 # names the PDB by file name alone, with the PDB's GUID and age, and the PDB found beside the DLL
 # turns an address inside each export into the export's function and its source file.
 # Both forms of debug information name the sources below /pellorin, and neither names the folder
-# they were built in. Defined by the caller: KIT, ARCH, WORK, LLVM_READOBJ, LLVM_PDBUTIL, LLVM_SYMBOLIZER,
-# SOURCE_DIR.
+# they were built in. Defined by the caller: KIT, ARCH, WORK, LLVM_READOBJ, LLVM_PDBUTIL,
+# LLVM_SYMBOLIZER, SOURCE_DIR.
 
 set(dll ${KIT}/bin/${ARCH}/Pellorin.dll)
 set(pdb ${KIT}/bin/${ARCH}/Pellorin.pdb)
