@@ -86,6 +86,8 @@ void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)
 
     // Records of every process go either before this step, into the archive, or after it.
     CQMLogLock lock(folder, false);
+    if (lock.Refused())
+        return;
     ECurrentFile current = InspectCurrentFile(currentPath);
     // An empty archive would only push a real one out.
     if (current == ECurrentFile::Empty)

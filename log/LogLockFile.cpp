@@ -1,58 +1,37 @@
 #include "log/LogLockFile.h"
 
 #include "log/LogFolderScope.h"
-#include "sys/MessageWait.h"
-#include "sys/OnceFlag.h"
 #include "sys/PathUtil.h"
+#include "sys/SlimLock.h"
 
 namespace
 {
-// The lock covers the first byte. The holder's stamp (process and thread) stands after it,
-// outside the lock, where waiters read it: while it changes the lock is passed on, and a
-// waiter waits on; one that stays while a wait runs out is a holder that hangs.
-constexpr DWORD kStampOffset = 8;
-// Between tries while another holds the lock: a turn lasts one append.
-constexpr DWORD kRetryMs = 1;
-// However often the lock passes on, a wait ends after this long.
-constexpr DWORD kLongestWaitMs = 1000;
+// The lock covers the first byte; the counters stand after it, outside the lock, where waiters
+// read them.
+constexpr DWORD kTurnsOffset = 8;
 
-// The threads of this process take the file's lock through one handle, in turn: a gate of
-// their own (a mutex without a name, whose ownership also ends with its thread), then the
-// file. Opened when first needed, closed when the module is unloaded.
-struct QMProcessSide
+// The handle that the threads of this process share while calls run, and how many use it now.
+struct QMSharedLockFile
 {
-    volatile LONG m_nMade = 0;
-    HANDLE m_hGate = nullptr;
-    // Guarded by the gate.
-    CQMFileHandle m_file;
+    CQMSlimLock m_lock;
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
     std::wstring m_strFolder;
+    long m_nUsers = 0;
 
-    ~QMProcessSide()
+    ~QMSharedLockFile()
     {
-        m_file.Reset();
-        if (m_hGate != nullptr)
-            ::CloseHandle(m_hGate);
+        if (m_hFile != INVALID_HANDLE_VALUE)
+            ::CloseHandle(m_hFile);
     }
 };
 
-QMProcessSide g_side;
+QMSharedLockFile g_shared;
 
-void MakeGate()
+HANDLE OpenLockFile(const std::wstring& platformPath)
 {
-    g_side.m_hGate = ::CreateMutexW(nullptr, FALSE, nullptr);
-}
-
-CQMFileHandle OpenLockFile(const std::wstring& platformPath)
-{
-    return CQMFileHandle(::CreateFileW(platformPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-}
-
-bool TryLock(HANDLE file)
-{
-    OVERLAPPED at = {};
-    return ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != FALSE;
+    return ::CreateFileW(platformPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 ULONGLONG ThisThreadStamp()
@@ -60,127 +39,150 @@ ULONGLONG ThisThreadStamp()
     return (static_cast<ULONGLONG>(::GetCurrentProcessId()) << 32) | ::GetCurrentThreadId();
 }
 
-void WriteStamp(HANDLE file, ULONGLONG stamp)
+bool WriteAt(HANDLE file, DWORD offset, const void* data, DWORD size)
 {
     OVERLAPPED at = {};
-    at.Offset = kStampOffset;
+    at.Offset = offset;
     DWORD written = 0;
-    ::WriteFile(file, &stamp, sizeof(stamp), &written, &at);
+    return ::WriteFile(file, data, size, &written, &at) && written == size;
 }
 
-ULONGLONG ReadStamp(HANDLE file)
+// Closes the shared handle when nobody uses it and no call will soon again.
+void CloseSharedIfUnused(bool evenDuringCalls)
 {
-    OVERLAPPED at = {};
-    at.Offset = kStampOffset;
-    ULONGLONG stamp = 0;
-    DWORD read = 0;
-    if (!::ReadFile(file, &stamp, sizeof(stamp), &read, &at) || read != sizeof(stamp))
-        return 0;
-    return stamp;
+    HANDLE closing = INVALID_HANDLE_VALUE;
+    {
+        CQMSlimLockGuard guard(g_shared.m_lock);
+        if (g_shared.m_nUsers != 0 || (!evenDuringCalls && IsLogCallRunning()))
+            return;
+        closing = g_shared.m_hFile;
+        g_shared.m_hFile = INVALID_HANDLE_VALUE;
+    }
+    if (closing != INVALID_HANDLE_VALUE)
+        ::CloseHandle(closing);
 }
 } // namespace
 
-DWORD CQMLogLockFile::Take(const std::wstring& folder, bool makeFolder, DWORD timeoutMs) noexcept
+DWORD CQMLogLockFile::Open(const std::wstring& folder, bool makeFolder) noexcept
 {
-    Release();
-    RunOnce(&g_side.m_nMade, MakeGate);
-    if (g_side.m_hGate == nullptr)
-        return ::GetLastError();
-    // A thread of this process before us holds the gate for one append, or for its own wait.
-    DWORD gate = ::WaitForSingleObject(g_side.m_hGate, 0);
-    if (gate == WAIT_TIMEOUT && timeoutMs != 0)
-        gate = WaitHandlingSentMessages(g_side.m_hGate, timeoutMs + kLongestWaitMs);
-    if (gate != WAIT_OBJECT_0 && gate != WAIT_ABANDONED)
-        return ERROR_TIMEOUT;
-    m_bGateHeld = true;
-
-    DWORD error = ERROR_TIMEOUT;
+    Close();
     try
     {
-        if (g_side.m_file && g_side.m_strFolder != folder)
-            g_side.m_file.Reset();
-        std::wstring path = ToPlatformPath(JoinPath(folder, kLogLockFileName));
-        const ULONGLONG start = ::GetTickCount64();
-        ULONGLONG lastProgress = start;
-        ULONGLONG holder = 0;
-        for (bool madeFolder = false;;)
         {
-            if (!g_side.m_file)
+            CQMSlimLockGuard guard(g_shared.m_lock);
+            if (g_shared.m_hFile != INVALID_HANDLE_VALUE && g_shared.m_strFolder == folder)
             {
-                g_side.m_file = OpenLockFile(path);
-                g_side.m_strFolder = folder;
-            }
-            if (!g_side.m_file && ::GetLastError() == ERROR_PATH_NOT_FOUND)
-            {
-                if (!makeFolder || madeFolder)
-                {
-                    error = ERROR_PATH_NOT_FOUND;
-                    break;
-                }
-                madeFolder = true;
-                CreateFolderPath(folder);
-                continue;
-            }
-            ULONGLONG now = ::GetTickCount64();
-            HANDLE file = g_side.m_file.Get();
-            if (!g_side.m_file)
-                error = ::GetLastError();
-            else if (TryLock(file))
-            {
-                m_bHeld = true;
-                // Cleared by every holder that let go: one that did not ended in its turn.
-                m_bPreviousHolderDied = ReadStamp(file) != 0;
-                WriteStamp(file, ThisThreadStamp());
+                ++g_shared.m_nUsers;
+                m_hFile = g_shared.m_hFile;
+                m_bShared = true;
                 return ERROR_SUCCESS;
             }
-            else
-            {
-                error = ERROR_TIMEOUT;
-                ULONGLONG stamp = ReadStamp(file);
-                if (stamp != holder)
-                {
-                    holder = stamp;
-                    lastProgress = now;
-                }
-            }
-            if (now - lastProgress >= timeoutMs || now - start >= kLongestWaitMs)
-                break;
-            SleepHandlingSentMessages(kRetryMs);
         }
+        std::wstring path = ToPlatformPath(JoinPath(folder, kLogLockFileName));
+        HANDLE file = OpenLockFile(path);
+        if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PATH_NOT_FOUND && makeFolder)
+        {
+            CreateFolderPath(folder);
+            file = OpenLockFile(path);
+        }
+        if (file == INVALID_HANDLE_VALUE)
+            return ::GetLastError();
+        std::wstring folderCopy(folder);
+        HANDLE replaced = INVALID_HANDLE_VALUE;
+        {
+            CQMSlimLockGuard guard(g_shared.m_lock);
+            if (g_shared.m_nUsers == 0)
+            {
+                // A handle of another folder (the user's profile moved between calls).
+                replaced = g_shared.m_hFile;
+                g_shared.m_hFile = file;
+                g_shared.m_strFolder.swap(folderCopy);
+                g_shared.m_nUsers = 1;
+                m_bShared = true;
+            }
+            else if (g_shared.m_hFile != INVALID_HANDLE_VALUE && g_shared.m_strFolder == folder)
+            {
+                // Another thread opened it meanwhile.
+                replaced = file;
+                file = g_shared.m_hFile;
+                ++g_shared.m_nUsers;
+                m_bShared = true;
+            }
+        }
+        if (replaced != INVALID_HANDLE_VALUE)
+            ::CloseHandle(replaced);
+        m_hFile = file;
+        return ERROR_SUCCESS;
     }
     catch (...)
     {
-        error = ERROR_NOT_ENOUGH_MEMORY;
+        return ERROR_NOT_ENOUGH_MEMORY;
     }
-    Release();
-    return error;
 }
 
-void CQMLogLockFile::Release() noexcept
+bool CQMLogLockFile::TryTake(bool holdsMutex, bool& previousDied) noexcept
+{
+    previousDied = false;
+    if (m_bHeld || !IsOpen())
+        return m_bHeld;
+    OVERLAPPED at = {};
+    if (!::LockFileEx(m_hFile, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        return false;
+    m_bHeld = true;
+    QMLogLockTurns turns = ReadTurns();
+    // Cleared by every holder that let go: one that did not ended in its turn.
+    previousDied = turns.m_nHolder != 0;
+    turns.m_nHolder = ThisThreadStamp();
+    ++turns.m_nTurns;
+    if (holdsMutex)
+        ++turns.m_nMutexTurns;
+    WriteAt(m_hFile, kTurnsOffset, &turns, sizeof(turns));
+    return true;
+}
+
+QMLogLockTurns CQMLogLockFile::ReadTurns() const noexcept
+{
+    QMLogLockTurns turns;
+    if (!IsOpen())
+        return turns;
+    OVERLAPPED at = {};
+    at.Offset = kTurnsOffset;
+    DWORD read = 0;
+    if (!::ReadFile(m_hFile, &turns, sizeof(turns), &read, &at) || read != sizeof(turns))
+        return QMLogLockTurns();
+    return turns;
+}
+
+void CQMLogLockFile::Close() noexcept
 {
     if (m_bHeld)
     {
-        WriteStamp(g_side.m_file.Get(), 0);
+        const ULONGLONG none = 0;
+        WriteAt(m_hFile, kTurnsOffset, &none, sizeof(none));
         OVERLAPPED at = {};
-        ::UnlockFileEx(g_side.m_file.Get(), 0, 1, 0, &at);
+        ::UnlockFileEx(m_hFile, 0, 1, 0, &at);
         m_bHeld = false;
     }
-    if (m_bGateHeld)
+    if (m_hFile == INVALID_HANDLE_VALUE)
+        return;
+    if (!m_bShared)
     {
-        // The handle serves the records of the calls that run; outside them a record is rare.
-        if (!IsLogCallRunning())
-            g_side.m_file.Reset();
-        ::ReleaseMutex(g_side.m_hGate);
-        m_bGateHeld = false;
+        ::CloseHandle(m_hFile);
     }
-    m_bPreviousHolderDied = false;
+    else
+    {
+        {
+            CQMSlimLockGuard guard(g_shared.m_lock);
+            --g_shared.m_nUsers;
+        }
+        // The handle serves the records of the calls that run; outside them a record is rare.
+        CloseSharedIfUnused(false);
+    }
+    m_hFile = INVALID_HANDLE_VALUE;
+    m_bShared = false;
 }
 
 void CloseLogLockFile() noexcept
 {
-    RunOnce(&g_side.m_nMade, MakeGate);
-    if (g_side.m_hGate == nullptr || ::WaitForSingleObject(g_side.m_hGate, 0) == WAIT_TIMEOUT)
-        return;
-    g_side.m_file.Reset();
-    ::ReleaseMutex(g_side.m_hGate);
+    CloseSharedIfUnused(true);
 }

@@ -1,17 +1,22 @@
 #pragma once
-// The log's lock as a byte-range lock on a file of the log folder, for when the session's named
-// lock cannot serve: its name is taken by an object of another kind, or its holder hangs. The
-// system releases a byte-range lock with the handle that took it, so a holder that dies frees
-// it; and a file of the log folder has no name in the session that another program could take.
+// The byte-range lock on a file of the log folder that every writer of the log takes for its
+// append, whatever else it holds: the one lock that all processes and threads of the session
+// share at every moment. The session's named mutex (LogLock.h) only queues writers in front of
+// it; a writer that cannot have the mutex (its holder hangs, or an object of another kind took
+// its name) still takes its turn here, so nobody writes beside anybody. The system releases a
+// byte-range lock with the handle that took it, so a holder that dies frees it; and a file of
+// the log folder has no name in the session that another program could take.
 //
-// The threads of a process take turns at a gate of their own and share one handle of the file,
-// kept open while exported calls run and the lock serves, closed between calls and when the
-// session's lock serves again, so that the log folder can be removed. The holder stamps the file
-// and clears the stamp when it lets go; a taker that finds a stamp took the lock from one that
-// died in its turn. A wait runs out when the same holder kept the lock all along (it hangs),
-// not while the lock passes from holder to holder.
-
-#include "sys/Handle.h"
+// Behind the locked byte the file counts the turns: every holder stamps itself in when it takes
+// the lock and clears the stamp when it lets go, and adds one to the turns (and to the mutex's
+// turns when it holds the mutex too). A waiter that sees the turns move knows that the lock is
+// passed on, however slowly (a loaded machine, a slow share): it waits on. One that sees them
+// stand still while a wait runs out has met a holder that hangs. A stamp found by a taker is
+// that of a holder that died in its turn.
+//
+// The threads of a process share one handle of the file while exported calls run (closed
+// between calls, so that the log folder can be removed); two of them are kept apart by the
+// lock itself, which the system grants once per range whichever handle asks.
 
 #include <windows.h>
 
@@ -20,32 +25,42 @@
 // The lock file in the log folder. Its name matches no pattern of the log's files.
 constexpr const wchar_t* kLogLockFileName = L"Tavrin_ACT_SERVICELOG.lck";
 
+struct QMLogLockTurns
+{
+    ULONGLONG m_nHolder = 0;
+    ULONGLONG m_nTurns = 0;
+    ULONGLONG m_nMutexTurns = 0;
+};
+
 class CQMLogLockFile
 {
 public:
     CQMLogLockFile() = default;
-    ~CQMLogLockFile() { Release(); }
+    ~CQMLogLockFile() { Close(); }
     CQMLogLockFile(const CQMLogLockFile&) = delete;
     CQMLogLockFile& operator=(const CQMLogLockFile&) = delete;
 
-    // Takes the lock of the file in folder ("/" form; made when missing and makeFolder is set),
-    // trying until one holder kept it for timeoutMs (0: once; never more than a second in all)
-    // while answering sent messages. ERROR_SUCCESS, or
-    // why it was not had: ERROR_TIMEOUT while another holds it, else the error of opening the
-    // file (ERROR_PATH_NOT_FOUND at once when the folder is missing).
-    DWORD Take(const std::wstring& folder, bool makeFolder, DWORD timeoutMs) noexcept;
-    void Release() noexcept;
+    // Opens the lock file in folder ("/" form; made when missing and makeFolder is set).
+    // ERROR_SUCCESS, or the error of opening it (ERROR_PATH_NOT_FOUND when the folder is missing).
+    DWORD Open(const std::wstring& folder, bool makeFolder) noexcept;
+    bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
+    // One try for the lock, without waiting. When it is had, the holder is stamped in and the
+    // turn counted; previousDied tells whether the last holder ended in its turn.
+    bool TryTake(bool holdsMutex, bool& previousDied) noexcept;
+    // The counters as they stand; zeros when the file cannot be read.
+    QMLogLockTurns ReadTurns() const noexcept;
     bool Held() const { return m_bHeld; }
-    // The holder before this one ended while it held the lock.
-    bool PreviousHolderDied() const { return m_bPreviousHolderDied; }
+
+    // Lets go of the lock (clearing the stamp), then of the handle.
+    void Close() noexcept;
 
 private:
-    bool m_bGateHeld = false;
+    HANDLE m_hFile = INVALID_HANDLE_VALUE;
+    bool m_bShared = false; // the process's handle, else one of this lock's own
     bool m_bHeld = false;
-    bool m_bPreviousHolderDied = false;
 };
 
-// Closes this process's handle of the lock file unless a thread takes its lock now: the log
-// folder can then be removed.
+// Closes this process's handle of the lock file when no thread uses it: the log folder can then
+// be removed.
 void CloseLogLockFile() noexcept;

@@ -3,6 +3,7 @@
 #include "sys/Utf8Text.h"
 
 #include "log/LogLock.h"
+#include "sys/MessageWait.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
 
@@ -19,6 +20,11 @@ constexpr DWORD kOpenRetryMs = 5;
 // How far back a cut record is looked for: records are far shorter.
 constexpr DWORD kTailBytes = 64 * 1024;
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
+// Without a lock, a record that another writer's bytes went over is written again, this often.
+constexpr int kUnlockedAttempts = 3;
+// Without a lock, how long a writer tries to have the file to itself: a writer under the lock
+// holds it for one append.
+constexpr ULONGLONG kUnlockedTurnMs = 100;
 
 bool WriteWhole(HANDLE file, const std::string& bytes)
 {
@@ -40,6 +46,108 @@ bool EndsWithWholeLine(HANDLE file, LONGLONG size)
     DWORD read = 0;
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, last, 2, &read, nullptr) &&
            read == 2 && last[0] == '\r' && last[1] == '\n';
+}
+
+// Without a lock nobody may put the byte-order mark at the head of a new file after another's
+// record: the file comes into being with the mark in it, under a name of its own, and takes
+// the log's name only where that name is free.
+void CreateWithByteOrderMark(const std::wstring& platformPath)
+{
+    std::wstring fresh = platformPath + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                         std::to_wstring(::GetCurrentThreadId()) + L".new";
+    {
+        CQMFileHandle file(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                         nullptr));
+        if (!file || !WriteWhole(file.Get(), kByteOrderMark))
+        {
+            file.Reset();
+            ::DeleteFileW(fresh.c_str());
+            return;
+        }
+    }
+    if (!::MoveFileExW(fresh.c_str(), platformPath.c_str(), 0))
+        ::DeleteFileW(fresh.c_str());
+}
+
+// The lines stand whole in the file's last bytes, at the start of a line.
+bool EndHolds(HANDLE file, const std::string& lines)
+{
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size))
+        return false;
+    const LONGLONG reach = static_cast<LONGLONG>(lines.size()) + kTailBytes;
+    LARGE_INTEGER start = {};
+    start.QuadPart = size.QuadPart > reach ? size.QuadPart - reach : 0;
+    std::string tail(static_cast<size_t>(size.QuadPart - start.QuadPart), '\0');
+    DWORD read = 0;
+    if (tail.empty() || !::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) ||
+        !::ReadFile(file, &tail[0], static_cast<DWORD>(tail.size()), &read, nullptr))
+        return false;
+    tail.resize(read);
+    for (size_t at = tail.find(lines); at != std::string::npos; at = tail.find(lines, at + 1))
+    {
+        bool lineStart = at == 0 ? start.QuadPart == 0 : tail[at - 1] == '\n';
+        bool afterMark = start.QuadPart == 0 && at == sizeof(kByteOrderMark) - 1 &&
+                         tail.compare(0, at, kByteOrderMark) == 0;
+        if (lineStart || afterMark)
+            return true;
+    }
+    return false;
+}
+
+// Opens the file for appending without any lock of the session. Alone: no other writer may
+// open it for writing meanwhile (nor may this one while another writes), so that the file's own
+// sharing keeps writers apart where a file system's appends are not atomic (a network share,
+// Wine); tried for a moment, since a writer under the log's lock or a reader may hold it.
+CQMFileHandle OpenForUnlockedAppend(const std::wstring& platformPath, bool alone)
+{
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_DELETE | (alone ? 0 : FILE_SHARE_WRITE);
+    const ULONGLONG start = ::GetTickCount64();
+    for (bool created = false;;)
+    {
+        CQMFileHandle file(::CreateFileW(platformPath.c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file)
+            return file;
+        DWORD error = ::GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND && !created)
+        {
+            created = true;
+            CreateWithByteOrderMark(platformPath);
+            continue;
+        }
+        if (error != ERROR_SHARING_VIOLATION || ::GetTickCount64() - start >= kUnlockedTurnMs)
+            return file;
+        SleepHandlingSentMessages(1);
+    }
+}
+
+// Appends without any lock of the session. Nothing is ever cut back here, since another
+// writer's record may stand there. Where the file could not be had alone, each write goes to
+// the end of the file in one piece where the file system serialises appends (local NTFS), not
+// everywhere: the lines are looked for in the file afterwards and written once more when
+// another writer's bytes went over them.
+bool AppendUnlocked(const std::wstring& platformPath, const std::function<std::string()>& makeLines)
+{
+    bool alone = true;
+    CQMFileHandle file = OpenForUnlockedAppend(platformPath, true);
+    if (!file && ::GetLastError() == ERROR_SHARING_VIOLATION)
+    {
+        alone = false;
+        file = OpenForUnlockedAppend(platformPath, false);
+    }
+    if (!file)
+        return false;
+    std::string lines = TakeLogLockNotice() + makeLines();
+    for (int attempt = 0; attempt < kUnlockedAttempts; ++attempt)
+    {
+        if (!WriteWhole(file.Get(), lines))
+            return false;
+        if (alone || EndHolds(file.Get(), lines))
+            return true;
+    }
+    return false;
 }
 } // namespace
 
@@ -114,6 +222,10 @@ bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
     std::wstring platformPath = ToPlatformPath(filePath);
     // Without a folder to make, the lock file goes beside the file, in a folder that must be there.
     CQMLogLock lock(folder.empty() ? GetParentFolder(filePath) : folder, !folder.empty());
+    if (lock.Refused())
+        return false;
+    if (lock.Unlocked())
+        return AppendUnlocked(platformPath, makeLines);
     // The holder before us ended in the middle of its append.
     if (lock.PreviousHolderDied())
         RollBackToLastWholeLine(platformPath);
@@ -131,8 +243,8 @@ bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size))
         return false;
-    // What the lock could not do goes first, once: a reader then knows why records that follow
-    // may stand out of turn.
+    // What the lock could not do goes first: a reader then knows why records that follow may
+    // stand out of turn.
     std::string lines = TakeLogLockNotice() + makeLines();
     // FILE_APPEND_DATA without FILE_WRITE_DATA: every write goes to the end of the file.
     bool written = size.QuadPart == 0 ? WriteWhole(file.Get(), kByteOrderMark + lines) : WriteWhole(file.Get(), lines);

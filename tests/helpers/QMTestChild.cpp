@@ -7,10 +7,17 @@
 //   qm_test_child host <list path> <record> <terminate|exit>  updates the list and ends at that record
 //   qm_test_child hold <path> <FILE_SHARE_* bits>          holds the file open for reading and writing
 //                                                          until ended; sets QM_TEST_READY once it does
-//   qm_test_child lock <squat|hold|suspend|die>            a hostile process of the log's lock: takes
+//   qm_test_child lock <squat|hold|suspend|die|every>      a hostile process of the log's lock: takes
 //                                                          its name with an event, holds it and never
-//                                                          lets go (running or suspended), or dies
-//                                                          holding it in the middle of an append
+//                                                          lets go (running or suspended), dies
+//                                                          holding it in the middle of an append, or
+//                                                          holds it and the lock file's range for good
+//   qm_test_child slow <hold ms> <pause ms>                writes records "S.0,<n>" until ended, each
+//                                                          holding the log's lock that long (a writer
+//                                                          on a loaded machine or a slow share)
+//   qm_test_child calls <writer> <calls>                   two threads call GetInstalledComponentList
+//                                                          for application "<writer>.<thread>.<n>"
+//   qm_test_child busy                                     keeps a processor busy until ended
 //
 // Each starts its work once the event named by QM_TEST_GO is set (when there is one), so that
 // several of them start together.
@@ -19,6 +26,9 @@
 #include "api/Pellorin.h"
 
 #include "actionlist/QMActionListXML.h"
+#include "log/LogFields.h"
+#include "log/LogLockFile.h"
+#include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
@@ -155,6 +165,47 @@ void SetReady()
     }
 }
 
+// Holds the lock through the module's own writer, as long as given, record after record.
+int WriteSlowRecords(DWORD holdMs, DWORD pauseMs)
+{
+    std::wstring folder = GetServiceLogFolder();
+    std::wstring current = JoinPath(folder, kServiceLogCurrentFile);
+    for (int i = 0;; ++i)
+    {
+        AppendLogLines(current, folder, [&] {
+            ::Sleep(holdMs);
+            SYSTEMTIME now = {};
+            ::GetLocalTime(&now);
+            return ToLogLine(BuildLogRecord(now, L"PL", L"CATCH_MSG", L"S.0," + std::to_wstring(i)));
+        });
+        if (i == 0)
+            SetReady();
+        ::Sleep(pauseMs);
+    }
+}
+
+int CallListsAtOnce(const std::wstring& writer, int calls)
+{
+    HMODULE module = ::LoadLibraryW(L"Pellorin.dll");
+    auto list = module == nullptr ? nullptr
+                                  : reinterpret_cast<PFN_GetInstalledComponentList>(reinterpret_cast<void*>(
+                                        ::GetProcAddress(module, "GetInstalledComponentList")));
+    if (list == nullptr)
+        return 2;
+    WaitForGo();
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+    {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < calls; ++i)
+                list((writer + L"." + std::to_wstring(t) + L"." + std::to_wstring(i)).c_str(), L"C:/in.xml", L"plugin");
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    return 0;
+}
+
 // As a scanner, a backup client or an editor holds a file the module saves.
 int HoldFile(const std::wstring& path, DWORD sharing)
 {
@@ -179,6 +230,17 @@ int HoldLogLock(const std::wstring& how)
     {
         DWORD wait = ::WaitForSingleObject(::CreateMutexW(nullptr, FALSE, name), 10000);
         if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED)
+            return 2;
+    }
+    if (how == L"every")
+    {
+        std::wstring folder = GetServiceLogFolder();
+        CreateFolderPath(folder);
+        HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kLogLockFileName)).c_str(),
+                                    GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        OVERLAPPED at = {};
+        if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
             return 2;
     }
     if (how == L"die")
@@ -211,6 +273,14 @@ int wmain(int argc, wchar_t** argv)
         return SaveAndEnd(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]));
     if (role == L"lock" && argc > 2)
         return HoldLogLock(argv[2]);
+    if (role == L"slow" && argc > 3)
+        return WriteSlowRecords(static_cast<DWORD>(_wtoi(argv[2])), static_cast<DWORD>(_wtoi(argv[3])));
+    if (role == L"calls" && argc > 3)
+        return CallListsAtOnce(argv[2], _wtoi(argv[3]));
+    if (role == L"busy")
+        for (volatile unsigned spin = 0;; spin = spin + 1)
+        {
+        }
     if (role == L"host" && argc > 4)
         return UpdateAndDie(argv[2], _wtoi(argv[3]), argv[4]);
     if (role == L"hold" && argc > 3)

@@ -1,5 +1,7 @@
 #include "log/LogArchive.h"
 
+#include "log/LogLockFile.h"
+
 #include "log/LogRecordWriter.h"
 #include "support/FileUtilForTest.h"
 #include "support/TempFolder.h"
@@ -8,6 +10,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -36,7 +39,13 @@ protected:
     {
         ASSERT_TRUE(WriteFileBytes(m_folder.Child(kCurrent), kBom + records));
     }
-    std::vector<std::wstring> Entries() const { return ListFolder(m_folder.Path(), L"*"); }
+    // The log's files; the lock file that every record and step takes is none of them.
+    std::vector<std::wstring> Entries() const
+    {
+        std::vector<std::wstring> entries = ListFolder(m_folder.Path(), L"*");
+        entries.erase(std::remove(entries.begin(), entries.end(), std::wstring(kLogLockFileName)), entries.end());
+        return entries;
+    }
     bool Has(const std::wstring& name) const { return FileExists(m_folder.Child(name)); }
 
     CTempFolder m_folder;
