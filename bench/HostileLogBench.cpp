@@ -3,9 +3,9 @@
 //
 // Lock: UpdateComponents of a list of 200 components while the stand-in updater sends 200
 // progress records (each one logged), the module loaded afresh for every call so that each call
-// meets the holder anew; a call with the lock held by a thread that never lets go against the
-// same call without it, in interleaved pairs of the same run. Prints medians and the median of
-// the pairs' ratios.
+// meets the holder anew; a call with every lock of the log (the session's mutex and the lock
+// file's range) held by a thread that never lets go against the same call without it, in
+// interleaved pairs of the same run. Prints medians and the median of the pairs' ratios.
 //
 // Stretch: while the calls run, a second thread sends a message to a window of the calling
 // thread every few milliseconds; the longest a send waited is the longest stretch in which the
@@ -17,6 +17,10 @@
 #include "api/Pellorin.h"
 
 #include "BenchSupport.h"
+
+#include "log/LogLockFile.h"
+#include "log/ServiceLog.h"
+#include "sys/PathUtil.h"
 
 #include <windows.h>
 
@@ -95,7 +99,7 @@ double TimedUpdate(const std::wstring& list, CPinger* pinger = nullptr, double* 
     return result == 200 ? seconds : -1;
 }
 
-// A thread that takes the log's lock and keeps it until the end.
+// A thread that takes every lock of the log and keeps them until the end.
 class CLockHolder
 {
 public:
@@ -106,10 +110,20 @@ public:
         m_thread = std::thread([this] {
             HANDLE mutex = ::CreateMutexW(nullptr, FALSE, kLogLockName);
             DWORD wait = mutex != nullptr ? ::WaitForSingleObject(mutex, 5000) : WAIT_FAILED;
-            m_bHeld = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+            std::wstring folder = GetServiceLogFolder();
+            CreateFolderPath(folder);
+            HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kLogLockFileName)).c_str(),
+                                        GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+            OVERLAPPED range = {};
+            m_bHeld = (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) &&
+                      ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range);
             ::SetEvent(m_hTaken);
             ::WaitForSingleObject(m_hEnd, INFINITE);
-            if (m_bHeld)
+            if (file != INVALID_HANDLE_VALUE)
+                ::CloseHandle(file);
+            if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
                 ::ReleaseMutex(mutex);
             if (mutex != nullptr)
                 ::CloseHandle(mutex);
