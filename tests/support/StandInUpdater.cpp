@@ -119,6 +119,21 @@ bool CStandInUpdater::WaitUntilNoneRuns(unsigned milliseconds)
     return true;
 }
 
+bool CStandInUpdater::WaitUntilMutexGone(const std::wstring& name, unsigned milliseconds)
+{
+    DWORD start = ::GetTickCount();
+    for (;;)
+    {
+        HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+        if (mutex == nullptr)
+            return true;
+        ::CloseHandle(mutex);
+        if (::GetTickCount() - start >= milliseconds)
+            return false;
+        ::Sleep(20);
+    }
+}
+
 std::string CStandInUpdater::Events(int run) const
 {
     return ReadFileBytes(m_folder.Child(L"runs/run_" + std::to_wstring(run) + L"_events.txt"));
