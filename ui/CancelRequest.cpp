@@ -36,10 +36,10 @@ void NoteProgressRecord(QMCancelTrack& track, const wchar_t* componentId)
         ++track.m_nRecordsAfterDelivery;
 }
 
-bool RequestCancel(QMCancelTrack& track, const wchar_t* logName, const wchar_t* how, bool atRecord)
+void RequestCancel(QMCancelTrack& track, const wchar_t* logName, const wchar_t* how, bool atRecord)
 {
     if (track.m_bRequested)
-        return false;
+        return;
     track.m_bRequested = true;
     std::wstring when = track.m_nRecords == 0 ? std::wstring(L"before the first record")
                                               : (atRecord ? L"at record " : L"after record ") +
@@ -52,7 +52,6 @@ bool RequestCancel(QMCancelTrack& track, const wchar_t* logName, const wchar_t* 
         track.m_bAfterTheEnd = true;
         WriteAccount(track);
     }
-    return true;
 }
 
 void RelayCancel(QMCancelTrack& track, HWND updaterWindow)

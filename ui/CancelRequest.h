@@ -45,8 +45,8 @@ void NoteProgressRecord(QMCancelTrack& track, const wchar_t* componentId);
 
 // Takes the host's request once and writes its record. atRecord: the callback answered the
 // latest record; otherwise the request came after it (the host quit). A request that comes after
-// the run has ended gets its account at once. False when a cancel had been asked already.
-bool RequestCancel(QMCancelTrack& track, const wchar_t* logName, const wchar_t* how, bool atRecord);
+// the run has ended gets its account at once. Only the first request counts.
+void RequestCancel(QMCancelTrack& track, const wchar_t* logName, const wchar_t* how, bool atRecord);
 
 // Sends the request to the updater's window, once more with every call while one is asked (also
 // after the finish record); a window that does not answer within a few seconds is given up for

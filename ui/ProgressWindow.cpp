@@ -55,7 +55,7 @@ void SaveActionList(QMProgressContext& context)
 }
 
 // A launch check has no records to place the request among: its record names only how.
-void RequestCancel(QMProgressContext& context, const wchar_t* how, bool atRecord)
+void TakeCancelRequest(QMProgressContext& context, const wchar_t* how, bool atRecord)
 {
     if (!context.m_bLaunchCheck)
     {
@@ -137,7 +137,7 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
                                   record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
                                   record.m_nBytesTotal);
     if (goOn == 0)
-        RequestCancel(context, L"the host's callback asked to cancel", true);
+        TakeCancelRequest(context, L"the host's callback asked to cancel", true);
 }
 
 } // namespace
@@ -226,7 +226,7 @@ void RunProgressMessageLoop(QMProgressContext& context)
                 {
                     hostQuit = true;
                     quitAt = ::GetTickCount64();
-                    RequestCancel(context, L"the host quit", false);
+                    TakeCancelRequest(context, L"the host quit", false);
                     RelayCancel(context.m_cancel, context.m_hUpdaterWnd);
                 }
                 continue;

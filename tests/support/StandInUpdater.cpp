@@ -1,6 +1,7 @@
 #include "support/StandInUpdater.h"
 
 #include "support/FileUtilForTest.h"
+#include "sys/Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -121,16 +122,12 @@ bool CStandInUpdater::WaitUntilNoneRuns(unsigned milliseconds)
 
 bool CStandInUpdater::WaitUntilMutexGone(const std::wstring& name, unsigned milliseconds)
 {
-    DWORD start = ::GetTickCount();
-    for (;;)
+    for (DWORD start = ::GetTickCount();; ::Sleep(20))
     {
-        HANDLE mutex = ::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
-        if (mutex == nullptr)
+        if (!CQMKernelHandle(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str())))
             return true;
-        ::CloseHandle(mutex);
         if (::GetTickCount() - start >= milliseconds)
             return false;
-        ::Sleep(20);
     }
 }
 
