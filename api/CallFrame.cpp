@@ -86,7 +86,7 @@ int FrameUpdateComponents(const wchar_t* appName, const wchar_t* actionListPath,
     });
 
     WriteExitRecord(kLogNameUpdateComponents, std::to_wstring(result));
-    if (!context.m_bSkipInterfaceWait)
+    if (!context.m_bAbandonedOnQuit)
         WaitForVestabelUI();
     ArchiveServiceLog();
     return result;

@@ -135,5 +135,7 @@ bool RunLaunchCheck(QMCallContext& context, const std::wstring& appName, int& st
         ::SendMessageW(context.m_hProgressWnd, WM_QM_CHECK_DONE, progress.m_nDoneKey, QM_STATE_GO_ON);
     }
     state = WaitForLaunchCheck(hostWindows, context, progress, worker.Get());
+    // The check's updater may still run: the worker keeps the busy mutex until it has ended.
+    context.m_bAbandonedOnQuit = progress.m_bAbandonedOnQuit;
     return true;
 }

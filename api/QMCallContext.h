@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 // Per-call state of an exported function; lives on that function's stack. The worker threads
@@ -20,9 +21,12 @@ struct QMCallContext
     QMMsgBoxInfo m_busyMessage;
     // "Tavrin_Inc_ZL_QM_PL_v1" while this call owns it; released and closed on destruction.
     HANDLE m_hBusyMutex = nullptr;
-    // The run was given up when the host quit: the call returns without waiting for the
-    // updater's interface.
-    bool m_bSkipInterfaceWait = false;
+    // A second handle to the same mutex, for the worker (TakeBusyMutex).
+    std::shared_ptr<CQMSharedHandle> m_pBusyHold;
+    // The run was given up when the host quit, and the updater may still run: the call returns
+    // without waiting for the updater's interface, and the worker keeps the busy mutex in being
+    // until the updater has ended.
+    bool m_bAbandonedOnQuit = false;
 
     QMCallContext()
     {
@@ -32,6 +36,11 @@ struct QMCallContext
 
     ~QMCallContext()
     {
+        // A run that ended with the call leaves nothing for the worker to keep: the mutex goes
+        // with this call, as if the worker had no handle to it.
+        if (m_pBusyHold && !m_bAbandonedOnQuit)
+            m_pBusyHold->Close();
+        m_pBusyHold.reset();
         if (m_hBusyMutex != nullptr)
         {
             ::ReleaseMutex(m_hBusyMutex);
@@ -48,6 +57,7 @@ struct QMCallContext
         copy.m_hProgressWnd = m_hProgressWnd;
         copy.m_nWindowThreadId = ::GetWindowThreadProcessId(m_hProgressWnd, nullptr);
         copy.m_nDoneKey = doneKey;
+        copy.m_pBusyHold = m_pBusyHold;
         return copy;
     }
 

@@ -143,12 +143,14 @@ int RunUpdateComponents(QMCallContext& context, const std::wstring& appName, con
 
     // Not waited for: after the finish record the updater may linger for as long as it likes.
     // The worker keeps the module loaded until it has seen the updater end.
-    CQMKernelHandle worker = StartWorker(UpdateComponentsThreadProc, context.WorkerCopy());
+    progress.m_nDoneKey = MakeDoneKey();
+    CQMKernelHandle worker = StartWorker(UpdateComponentsThreadProc, context.WorkerCopy(progress.m_nDoneKey));
     if (!worker)
-        SendFinishNotice(context.m_hProgressWnd, L"", L"");
+        SendFinishNotice(context.m_hProgressWnd, L"", L"", progress.m_nDoneKey);
     RunProgressMessageLoop(progress);
-    // A host that quit has waited for the updater long enough: not for its interface either.
-    context.m_bSkipInterfaceWait = progress.m_bAbandonedOnQuit;
+    // A host that quit has waited for the updater long enough: not for its interface either,
+    // and the worker keeps the busy mutex while the updater still runs.
+    context.m_bAbandonedOnQuit = progress.m_bAbandonedOnQuit;
     // The updater has run, but results the host cannot read are no results.
     return progress.m_bActionListSaved ? QM_UPDATE_DONE : QM_UPDATE_NOT_SUPPORTED;
 }

@@ -65,14 +65,21 @@ bool CheckAppUpdate(const std::wstring& appName, int& flag, const QMWorkerCopy* 
     if (decision != QM_LAUNCH_RESTART)
         return false;
 
-    if (!processInfo.empty() && !WaitForDecisionOfAnotherProcess())
-        return true;
-    if (call != nullptr && !IsProgressWindowOf(call->m_hProgressWnd, call->m_nWindowThreadId))
-    {
+    // A call that has ended (its host quit) waits for no decision and no update: the worker,
+    // which keeps the busy mutex until then, ends at once.
+    auto callEnded = [call] {
+        if (call == nullptr || IsProgressWindowOf(call->m_hProgressWnd, call->m_nWindowThreadId))
+            return false;
         WriteReasonRecord(kLogNameLaunchCheck, L"the call ended before the check's answer: the application update "
                                                L"is not started");
+        return true;
+    };
+    if (callEnded())
         return false;
-    }
+    if (!processInfo.empty() && !WaitForDecisionOfAnotherProcess())
+        return true;
+    if (callEnded())
+        return false;
 
     std::wstring updateRequest = CreateLaunchCheckRequest(appName);
     if (!RunVestabel(kLogNameLaunchCheck, {updateRequest, kSwitchUpdateApp}, &exitCode))
@@ -137,8 +144,9 @@ unsigned __stdcall UpdateComponentsThreadProc(void* argument)
             WriteReasonRecord(kLogNameUpdateComponents, L"the updater ended without reporting its finish (" +
                                                             DescribeUpdaterExitCode(exitCode) +
                                                             L"): every component gets 16");
-        SendFinishNotice(copy->m_hProgressWnd, L"", L"");
+        SendFinishNotice(copy->m_hProgressWnd, L"", L"", copy->m_nDoneKey);
     }
+    // The copy goes with the worker's return, and with it the worker's hold of the busy mutex.
     return 0;
 }
 

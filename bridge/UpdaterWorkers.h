@@ -3,9 +3,11 @@
 // and the launch-check sequence that decides whether the host may go on starting.
 
 #include "sys/Handle.h"
+#include "sys/SharedHandle.h"
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 // What a worker needs of the call, copied before the worker starts: the call may return (and
@@ -17,6 +19,10 @@ struct QMWorkerCopy
     HWND m_hProgressWnd = nullptr;
     DWORD m_nWindowThreadId = 0;
     WPARAM m_nDoneKey = 0;
+    // The worker's own handle to the call's busy mutex: while the worker holds it, the mutex
+    // exists, so a call that gives up on a run (its host quit) leaves no gap for another run
+    // until the updater has ended. The call closes it when its run ended with it.
+    std::shared_ptr<CQMSharedHandle> m_pBusyHold;
 };
 
 // Runs the check (and, when the result says so, the application update); sets flag to 1

@@ -132,6 +132,18 @@ std::string RunProgressSession(const CStandInScenario& scenario)
         ::Sleep(static_cast<DWORD>(silent));
     }
 
+    std::string closeEarly = scenario.Get("close_early");
+    if (closeEarly == "send" || closeEarly == "post")
+    {
+        DWORD_PTR ignored = 0;
+        if (closeEarly == "post")
+            ::PostMessageW(target, WM_QM_SAVE_AND_CLOSE, 0, 0);
+        else
+            ::SendMessageTimeoutW(target, WM_QM_SAVE_AND_CLOSE, 0, 0, SMTO_NORMAL, 30000, &ignored);
+        events << "closed early (" << closeEarly << ")\n";
+        return events.str();
+    }
+
     if (scenario.Get("finish") == "none")
     {
         events << "ended without finish\n";

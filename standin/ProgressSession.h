@@ -16,6 +16,9 @@
 //   no_window=1                      send records without an updater window
 //   ignore_cancel=1                  go on with every record even when asked to stop, and finish
 //                                    with finish_code
+//   close_early=send|post            after the records, close the update with message 2029 (sent, or
+//                                    posted) instead of a finish record, as another process of the
+//                                    service may
 
 #include "Scenario.h"
 

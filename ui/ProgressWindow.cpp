@@ -17,9 +17,6 @@ namespace
 // The finish code that keeps the results the records set.
 constexpr std::int32_t kKeepResultsCode = 14;
 constexpr std::int32_t kNotRunCode = 16;
-constexpr const wchar_t* kCancelTag = L"CANCEL";
-// A hung or foreign updater window must not hold the host's thread.
-constexpr UINT kCancelTimeoutMs = 3000;
 // One round of a notice to the calling thread; repeated while the window is open.
 constexpr UINT kNoticeRoundMs = 500;
 
@@ -57,24 +54,30 @@ void SaveActionList(QMProgressContext& context)
     context.m_bActionListSaved = SaveActionListRetrying(context.m_actionList, context.m_strActionListPath);
 }
 
-void RelayCancel(QMProgressContext& context)
+// A launch check has no records to place the request among: its record names only how.
+void TakeCancelRequest(QMProgressContext& context, const wchar_t* how, bool atRecord)
 {
-    if (!context.m_bCancelRequested || context.m_hUpdaterWnd == nullptr)
+    if (!context.m_bLaunchCheck)
+    {
+        RequestCancel(context.m_cancel, kLogNameUpdateComponents, how, atRecord);
         return;
-    DWORD_PTR ignored = 0;
-    ::SendMessageTimeoutW(context.m_hUpdaterWnd, WM_QM_CANCEL, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                          kCancelTimeoutMs, &ignored);
+    }
+    if (context.m_cancel.m_bRequested)
+        return;
+    context.m_cancel.m_bRequested = true;
+    WriteServiceLog(kServiceLogSource, L"CANCEL", JoinLogFields({kLogNameLaunchCheck, how, L""}));
 }
 
-// A cancel is told apart from a crash in the log: the request, and later how the updater ended.
-void RequestCancel(QMProgressContext& context, const wchar_t* why, const std::wstring& componentId)
+// Message 2029 names no sender; what the system tells of how it came is all that is known.
+std::wstring DescribeCloseSender(const QMProgressContext& context)
 {
-    if (context.m_bCancelRequested)
-        return;
-    context.m_bCancelRequested = true;
-    WriteServiceLog(kServiceLogSource, kCancelTag,
-                    JoinLogFields({context.m_bLaunchCheck ? kLogNameLaunchCheck : kLogNameUpdateComponents, why,
-                                   componentId}));
+    DWORD how = ::InSendMessageEx(nullptr);
+    if ((how & (ISMEX_SEND | ISMEX_NOTIFY | ISMEX_CALLBACK)) != 0)
+        return L"sent by another thread or process that the system does not name";
+    if (context.m_bDispatchingPosted)
+        return L"posted to it (a posted message names no sender)";
+    return L"sent by this thread of the host (process " + std::to_wstring(::GetCurrentProcessId()) +
+           L") or posted and taken by another message loop of it";
 }
 
 // The host quit and the updater did not end the run in time: the results known so far are
@@ -103,6 +106,7 @@ void AbandonRunOnQuit(QMProgressContext& context)
                                                     std::to_wstring(kQuitGraceMs / 1000) +
                                                     L" s of the cancel request: every component without a result "
                                                     L"gets 16");
+    NoteRunEnding(context.m_cancel, QM_RUN_NOT_WAITED_FOR);
     SaveActionList(context);
     CloseProgressWindow(context);
 }
@@ -133,21 +137,9 @@ void ReportProgress(QMProgressContext& context, const QMProgressData& record)
                                   record.m_nItemsDone, record.m_nItemsTotal, record.m_nBytesDone,
                                   record.m_nBytesTotal);
     if (goOn == 0)
-        RequestCancel(context, L"the host's callback asked to cancel", record.m_szComponentId);
+        TakeCancelRequest(context, L"the host's callback asked to cancel", true);
 }
 
-// After a cancel request, the finish record says whether the updater stopped or went on.
-void LogFinishAfterCancel(const QMProgressContext& context, std::int32_t code)
-{
-    if (!context.m_bCancelRequested)
-        return;
-    std::wstring how = context.m_nRecordsAfterCancel == 0
-                           ? std::wstring(L"the updater stopped at the cancel request")
-                           : L"the updater went on after the cancel request (" +
-                                 std::to_wstring(context.m_nRecordsAfterCancel) + L" more records)";
-    WriteServiceLog(kServiceLogSource, kCancelTag,
-                    JoinLogFields({L"UpdateComponents", how, L"finish code " + std::to_wstring(code)}));
-}
 } // namespace
 
 bool PrepareProgressContext(const std::wstring& actionListPath, QMProgressContext& context,
@@ -234,13 +226,15 @@ void RunProgressMessageLoop(QMProgressContext& context)
                 {
                     hostQuit = true;
                     quitAt = ::GetTickCount64();
-                    RequestCancel(context, L"the host quit", L"");
-                    RelayCancel(context);
+                    TakeCancelRequest(context, L"the host quit", false);
+                    RelayCancel(context.m_cancel, context.m_hUpdaterWnd);
                 }
                 continue;
             }
             ::TranslateMessage(&message);
+            context.m_bDispatchingPosted = message.hwnd != nullptr && message.hwnd == context.m_hProgressWnd;
             ::DispatchMessageW(&message);
+            context.m_bDispatchingPosted = false;
             continue;
         }
         if (IsClosed(context))
@@ -296,11 +290,17 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         // Only the protocol's messages close the window; a real destruction is seen by the loop.
         return 0;
     case WM_COPYDATA:
-        OnProgressData(window, *context, reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+        OnProgressData(window, *context, reinterpret_cast<const COPYDATASTRUCT*>(lParam), wParam);
         return 0;
     case WM_QM_SAVE_AND_CLOSE:
         if (context->m_bLaunchCheck || context->m_bSaving)
             return 0;
+        // Afterwards a component's 0 could mean either "not reached" or "closed first": the log tells.
+        WriteReasonRecord(kLogNameUpdateComponents, L"the update was closed early by message 2029 " +
+                                                        DescribeCloseSender(*context) +
+                                                        L": every component keeps the result it had and 0 where the "
+                                                        L"updater reported none");
+        NoteRunEnding(context->m_cancel, QM_RUN_CLOSED_EARLY);
         SaveActionList(*context);
         CloseProgressWindow(*context);
         return 0;
@@ -316,7 +316,7 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     }
 }
 
-void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATASTRUCT* copy)
+void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATASTRUCT* copy, WPARAM sender)
 {
     // Any process on the desktop can send this: read nothing outside a whole record.
     if (context.m_bSaving || copy == nullptr || copy->cbData != sizeof(QMProgressData) || copy->lpData == nullptr)
@@ -329,7 +329,10 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
     {
         if (record.m_nType == QM_PROGRESS_FINISH)
         {
-            LogFinishAfterCancel(context, record.m_nCode);
+            // The module's own notice ends a run the updater left without a finish record.
+            bool notice = sender != 0 && sender == context.m_nDoneKey;
+            if (!context.m_bLaunchCheck)
+                NoteRunEnding(context.m_cancel, notice ? QM_RUN_NO_FINISH : QM_RUN_FINISHED, record.m_nCode);
             if (record.m_nCode != kKeepResultsCode)
                 SetAllComponentResults(context, record.m_nCode);
             SaveActionList(context);
@@ -337,15 +340,14 @@ void OnProgressData(HWND /*window*/, QMProgressContext& context, const COPYDATAS
         }
         else
         {
-            if (context.m_bCancelRequested)
-                ++context.m_nRecordsAfterCancel;
+            NoteProgressRecord(context.m_cancel, record.m_szComponentId);
             context.m_hUpdaterWnd = UpdaterWindowOf(record);
             if (record.m_nCode != 0)
                 context.m_actionList.SetResult(record.m_szComponentId, std::to_wstring(record.m_nCode));
             ReportProgress(context, record);
         }
     }
-    RelayCancel(context);
+    RelayCancel(context.m_cancel, context.m_hUpdaterWnd);
 }
 
 void SetAllComponentResults(QMProgressContext& context, int code)
@@ -369,7 +371,8 @@ int ComputeProgressPercent(const QMProgressData& record)
     return static_cast<int>(static_cast<std::uint64_t>(record.m_nItemsDone) * 100u / record.m_nItemsTotal);
 }
 
-void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass)
+void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass,
+                      WPARAM doneKey)
 {
     QMProgressData record = {};
     HWND sender = senderClass.empty() ? nullptr : ::FindWindowW(senderClass.c_str(), nullptr);
@@ -383,9 +386,9 @@ void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, cons
     copy.cbData = sizeof(record);
     copy.lpData = &record;
     if (::GetWindowThreadProcessId(progressWindow, nullptr) == ::GetCurrentThreadId())
-        ::SendMessageW(progressWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+        ::SendMessageW(progressWindow, WM_COPYDATA, doneKey, reinterpret_cast<LPARAM>(&copy));
     else
-        SendToProgressWindow(progressWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy));
+        SendToProgressWindow(progressWindow, WM_COPYDATA, doneKey, reinterpret_cast<LPARAM>(&copy));
 }
 
 bool SendToProgressWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -6,6 +6,7 @@
 
 #include "actionlist/QMActionListXML.h"
 #include "protocol/QMProgressData.h"
+#include "ui/CancelRequest.h"
 
 #include <windows.h>
 
@@ -22,9 +23,8 @@ constexpr int kLaunchFlagGoOn = 1;
 
 struct QMProgressContext
 {
-    bool m_bCancelRequested = false;
-    // Progress records that came after the cancel request: none means the updater stopped.
-    int m_nRecordsAfterCancel = 0;
+    // The host's cancel: asked (by the callback or a quit), sent to the updater, accounted for.
+    QMCancelTrack m_cancel;
     // Starts at "may go on starting": only the worker's done message sets another value.
     int m_nLaunchFlag = kLaunchFlagGoOn;
     HWND m_hProgressWnd = nullptr;
@@ -44,7 +44,11 @@ struct QMProgressContext
     // What the window serves: the done message closes only a launch check's window, and only
     // with this call's key in wParam; the save message closes only a component update's.
     bool m_bLaunchCheck = false;
+    // This call's key: in wParam of its worker's done message, or of the finish notice by which
+    // the module ends an update that has no finish record of the updater's.
     WPARAM m_nDoneKey = 0;
+    // The loop is dispatching a message that was posted to the window.
+    bool m_bDispatchingPosted = false;
     // The host quit during the run and the updater did not end it in time: the loop gave up
     // waiting for it.
     bool m_bAbandonedOnQuit = false;
@@ -74,8 +78,9 @@ WPARAM MakeDoneKey();
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Handles one WM_COPYDATA. Records of the wrong size or without data are ignored.
-void OnProgressData(HWND window, QMProgressContext& context, const COPYDATASTRUCT* copy);
+// Handles one WM_COPYDATA. Records of the wrong size or without data are ignored. sender is its
+// wParam: the call's key marks the module's own finish notice.
+void OnProgressData(HWND window, QMProgressContext& context, const COPYDATASTRUCT* copy, WPARAM sender = 0);
 
 // Sets the result of every component to code in decimal.
 void SetAllComponentResults(QMProgressContext& context, int code);
@@ -85,8 +90,11 @@ int ComputeProgressPercent(const QMProgressData& record);
 
 // Sends a finish record with code 16 to the given progress window. The updater window of
 // the record is the one found by senderClass (none for an empty name). The send never blocks
-// for ever: it is retried while the window is still open and given up once it has gone.
-void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass);
+// for ever: it is retried while the window is still open and given up once it has gone. With
+// the call's key (doneKey) the window takes it as the module's own end of a run without the
+// updater's finish record; without it, as a finish record like the updater's.
+void SendFinishNotice(HWND progressWindow, const std::wstring& componentId, const std::wstring& senderClass,
+                      WPARAM doneKey = 0);
 
 // Sends message to a progress window of another thread of this process without hanging on it:
 // it waits while that thread is busy (a host callback may show a dialog), and gives up once the

@@ -209,8 +209,8 @@ void CALLBACK PostQuitFromTimer(HWND, UINT, UINT_PTR id, DWORD)
 }
 
 // A host that quits during the check asks the updater to stop and waits at most 5 s for it:
-// an answer in time still counts; a silent updater lets the host go on quitting, and its late
-// answer starts no application update.
+// an answer in time still counts; a silent updater lets the host go on quitting, keeps the busy
+// mutex until it has ended, and its late answer starts no application update.
 TEST_F(LaunchCheckTest, HostQuitFromATimerReachesTheHostsLoopAfterTheCheck)
 {
     const struct
@@ -220,9 +220,10 @@ TEST_F(LaunchCheckTest, HostQuitFromATimerReachesTheHostsLoopAfterTheCheck)
         int state;
         DWORD atLeastMs, belowMs;
         std::vector<std::wstring> switches;
+        bool busyAfterTheCall;
     } cases[] = {
-        {"answers in time", "delay_ms=500", 0, 0, 4000, kCheckAndUpdate},
-        {"silent", "check_app_update_qm.delay_ms=8000", 1, 4500, 7500, kCheckOnly},
+        {"answers in time", "delay_ms=500", 0, 0, 4000, kCheckAndUpdate, false},
+        {"silent", "check_app_update_qm.delay_ms=8000", 1, 4500, 7500, kCheckOnly, true},
     };
     for (const auto& c : cases)
     {
@@ -240,8 +241,10 @@ TEST_F(LaunchCheckTest, HostQuitFromATimerReachesTheHostsLoopAfterTheCheck)
         ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
         EXPECT_EQ(message.wParam, 7u);
         EXPECT_FALSE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+        EXPECT_EQ(!CStandInUpdater::WaitUntilMutexGone(L"Tavrin_Inc_ZL_QM_PL_v1", 0), c.busyAfterTheCall);
         // The worker goes on until the late answer, and must start nothing after it.
         ASSERT_TRUE(CStandInUpdater::WaitUntilNoneRuns(15000));
+        EXPECT_TRUE(CStandInUpdater::WaitUntilMutexGone(L"Tavrin_Inc_ZL_QM_PL_v1", 1000));
         ::Sleep(500);
         ASSERT_TRUE(CStandInUpdater::WaitUntilNoneRuns(15000));
         EXPECT_EQ(SwitchesOf(updater), c.switches);

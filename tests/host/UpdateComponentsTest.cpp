@@ -32,6 +32,7 @@ std::vector<ProgressCall> g_calls;
 size_t g_cancelAtCall = 0; // 1-based; 0 never
 // What the host does inside its callback: post its own quit, or destroy its window.
 int g_nQuitFromCallback = -1;
+
 HWND g_hDestroyFromCallback = nullptr;
 DWORD g_nDestroyTookMs = 0;
 size_t g_clearLogAtCall = 0; // 1-based; 0 never
@@ -124,9 +125,10 @@ protected:
     {
         return m_module.m_pfnUpdateComponents(L"App1", m_strList.c_str(), type, callback);
     }
-    std::vector<std::wstring> Results()
+    std::vector<std::wstring> Results() { return ResultsOf(m_strList); }
+    static std::vector<std::wstring> ResultsOf(const std::wstring& list)
     {
-        std::string xml = ReadFileBytes(m_strList);
+        std::string xml = ReadFileBytes(list);
         std::vector<std::wstring> results;
         for (size_t at = xml.find("Result=\""); at != std::string::npos; at = xml.find("Result=\"", at + 1))
         {
@@ -273,7 +275,7 @@ TEST_F(UpdateComponentsTest, CancelReachesTheUpdaterAfterEveryRecordAndTheFinish
     EXPECT_NE(events.find("finish 0 cancels 7"), std::string::npos) << events;
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"0", L"0", L"0"}));
     EXPECT_EQ(CancelRecords(),
-              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
+              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA,at record 2",
                                          L"PL,CANCEL,UpdateComponents,the updater went on after the cancel request "
                                          L"(5 more records),finish code 0"}));
 }
@@ -289,9 +291,74 @@ TEST_F(UpdateComponentsTest, UpdaterThatHonoursCancelStopsEarly)
     EXPECT_NE(events.find("finish 2 cancels 2"), std::string::npos) << events;
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"2", L"2", L"2"}));
     EXPECT_EQ(CancelRecords(),
-              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA",
+              (std::vector<std::wstring>{L"PL,CANCEL,UpdateComponents,the host's callback asked to cancel,CompA,at record 1",
                                          L"PL,CANCEL,UpdateComponents,the updater stopped at the cancel request,"
                                          L"finish code 2"}));
+}
+
+// The records of a cancel say how and when it was asked and judge the updater only by what came
+// after the request reached its window; a run without a finish is named so, and an update closed
+// early by message 2029 says so and how the message came.
+TEST_F(UpdateComponentsTest, CancelAndEarlyCloseRecordsSayWhatHappened)
+{
+    const std::wstring kAsked = L"UpdateComponents,the host's callback asked to cancel,CompA,at record 1";
+    const std::wstring kClosed = L"UpdateComponents,the update was closed early by message 2029 ";
+    const std::wstring kKept = L": every component keeps the result it had and 0 where the updater reported none";
+    const std::wstring kSent = kClosed + L"sent by another thread or process that the system does not name" + kKept;
+    const struct
+    {
+        std::vector<std::string> scenario;
+        char host; // at its call `at`: 'c' answers 0, 'q' quits
+        size_t at;
+        std::vector<std::wstring> records; // CANCEL and REASON records, without "PL,<tag>,"
+    } cases[] = {
+        {{kEveryType, "ignore_cancel=1", "finish=none", "exit_code=3"}, 'c', 1,
+         {kAsked, L"UpdateComponents,the updater ended without reporting its finish (exit code 3): every component gets 16",
+          L"UpdateComponents,the updater went on after the cancel request (6 more records),no finish record from the updater"}},
+        // The second record was under way when the request came.
+        {{"progress=4,CompA,0,0,1,1,0;4,CompB,0,0,1,1,0;4,CompC,0,0,1,1,0", "record_delay_ms=300"}, 'q', 1,
+         {L"UpdateComponents,the host quit,CompA,after record 1",
+          L"UpdateComponents,the updater stopped at the cancel request,finish code 2"}},
+        {{kEveryType, "ignore_cancel=1"}, 'c', 7,
+         {L"UpdateComponents,the host's callback asked to cancel,CompB,at record 7",
+          L"UpdateComponents,the updater sent no more records after the cancel request but finished without a failure,"
+          L"finish code 0"}},
+        // The quit is taken while the updater is silent; its finish comes before it takes the request.
+        {{"progress=4,CompA,0,0,1,1,0", "silent_ms=1500"}, 'q', 1,
+         {L"UpdateComponents,the host quit,CompA,after record 1",
+          L"UpdateComponents,the updater finished before the cancel request reached it,finish code 0"}},
+        {{"progress=4,CompA,0,0,1,2,0;4,CompB,0,0,2,2,0", "no_window=1"}, 'c', 1,
+         {kAsked, L"UpdateComponents,the cancel request could not reach the updater: no record named its window,"
+                  L"finish code 0"}},
+        {{"progress=4,CompA,0,0,1,1,5", "close_early=send"}, ' ', 0, {kSent}},
+        // It lingers: its end must not end the run before the posted message is taken.
+        {{"progress=4,CompA,0,0,1,1,5", "close_early=post", "linger_ms=1000"}, ' ', 0,
+         {kClosed + L"posted to it (a posted message names no sender)" + kKept}},
+        {{"progress=4,CompA,0,0,1,2,0;4,CompB,0,0,2,2,0", "ignore_cancel=1", "close_early=send"}, 'c', 1,
+         {kAsked, kSent,
+          L"UpdateComponents,the updater went on after the cancel request (1 more records),closed early by message 2029"}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.scenario.back());
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+        m_updater.SetScenario(c.scenario);
+        g_calls.clear();
+        g_cancelAtCall = c.host == 'c' ? c.at : 0;
+        g_nQuitFromCallback = c.host == 'q' ? 42 : -1;
+        EXPECT_EQ(Update(), QM_UPDATE_DONE);
+        g_nQuitFromCallback = -1;
+        while (TakeHostQuit() != -1)
+        {
+        }
+        std::vector<std::wstring> records;
+        for (const std::wstring& record : AllLogRecords())
+            if (record.rfind(L"PL,CANCEL,", 0) == 0 || record.rfind(L"PL,REASON,", 0) == 0)
+                records.push_back(record.substr(10));
+        EXPECT_EQ(records, c.records);
+        CStandInUpdater::WaitUntilNoneRuns(10000);
+    }
 }
 
 // The texts between backticks in a cell of a markdown table.
@@ -349,9 +416,10 @@ TEST_F(UpdateComponentsTest, EveryEndingGivesTheResultsTheKitsReferenceStates)
         EXPECT_EQ(Results(), stated);
         EXPECT_EQ(TakeHostQuit(), hostQuits ? 42 : -1);
         ++rows;
+        // An updater left running after a quit keeps the next row busy until it ends.
+        CStandInUpdater::EndAllRuns();
     }
-    EXPECT_GE(rows, 8);
-    CStandInUpdater::EndAllRuns();
+    EXPECT_GE(rows, 9);
 }
 
 // A relative path is the host's: resolved against its working folder, and logged resolved.
@@ -828,8 +896,9 @@ TEST_F(UpdateComponentsTest, HostQuitDuringTheUpdateReachesTheHostsLoopAfterTheC
 }
 
 // An updater that stays silent after the host quit holds it at most 5 s (what each component
-// gets is a row of the ending table), and the next call runs.
-TEST_F(UpdateComponentsTest, SilentUpdaterReleasesAQuittingHostWithin5s)
+// gets is a row of the ending table). Until that updater has ended, a second update in another
+// process or in this one is refused as busy; within a second of its end the next call runs.
+TEST_F(UpdateComponentsTest, SilentUpdaterReleasesAQuittingHostWithin5sAndKeepsOthersBusyUntilItEnds)
 {
     m_updater.SetScenario({"progress=4,CompA,0,0,1,1,5", "silent_ms=30000"});
     g_nQuitFromCallback = 42;
@@ -843,9 +912,26 @@ TEST_F(UpdateComponentsTest, SilentUpdaterReleasesAQuittingHostWithin5s)
     EXPECT_NE(std::find_if(records.begin(), records.end(),
                            [](const std::wstring& r) { return r.find(L"PL,REASON,UpdateComponents,the host quit") == 0; }),
               records.end());
+    // The silent updater took no request within the send's time.
+    EXPECT_EQ(CancelRecords().back(), L"PL,CANCEL,UpdateComponents,the cancel request did not reach the updater: its "
+                                      L"window did not take it,not waited for after the host quit");
 
-    // The silent updater still runs; the module is free for the next call.
+    // The silent updater still runs: another process's update and this process's next one are busy.
     g_nQuitFromCallback = -1;
+    std::wstring other = m_folder.Child(L"other.xml");
+    ASSERT_TRUE(WriteFileBytes(other, kActionList));
+    CChildProcess otherHost(L"host \"" + other + L"\" 0 exit");
+    DWORD code = 0;
+    ASSERT_TRUE(otherHost.Wait(30000, &code));
+    EXPECT_EQ(code, static_cast<DWORD>(QM_UPDATE_DONE));
+    EXPECT_EQ(ResultsOf(other), (std::vector<std::wstring>{L"1", L"1", L"1"}));
+    ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
+    EXPECT_EQ(Update(), QM_UPDATE_DONE);
+    EXPECT_EQ(Results(), (std::vector<std::wstring>{L"1", L"1", L"1"}));
+    EXPECT_EQ(m_updater.Runs().size(), 1u);
+
+    CStandInUpdater::EndAllRuns();
+    EXPECT_TRUE(CStandInUpdater::WaitUntilMutexGone(L"Tavrin_Inc_ZL_QM_PL_v1", 1000));
     ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
     CStandInUpdater next({"progress=4,CompB,0,0,1,1,7", "finish_code=14"});
     EXPECT_EQ(Update(), QM_UPDATE_DONE);

@@ -1,6 +1,7 @@
 #include "support/StandInUpdater.h"
 
 #include "support/FileUtilForTest.h"
+#include "sys/Handle.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +118,17 @@ bool CStandInUpdater::WaitUntilNoneRuns(unsigned milliseconds)
         ::Sleep(50);
     }
     return true;
+}
+
+bool CStandInUpdater::WaitUntilMutexGone(const std::wstring& name, unsigned milliseconds)
+{
+    for (DWORD start = ::GetTickCount();; ::Sleep(20))
+    {
+        if (!CQMKernelHandle(::OpenMutexW(SYNCHRONIZE, FALSE, name.c_str())))
+            return true;
+        if (::GetTickCount() - start >= milliseconds)
+            return false;
+    }
 }
 
 std::string CStandInUpdater::Events(int run) const

@@ -36,6 +36,8 @@ public:
     // Runs of the stand-in and its helpers in any process: ended at once, or waited for.
     static void EndAllRuns();
     static bool WaitUntilNoneRuns(unsigned milliseconds);
+    // True once no process has the named mutex open, within the time (0: now).
+    static bool WaitUntilMutexGone(const std::wstring& name, unsigned milliseconds);
 
     // The events of a component-update run ("record 1 cancels 0", "finish 2 cancels 1").
     std::string Events(int run) const;

@@ -271,20 +271,25 @@ TEST_F(ProgressWindowTest, SaveAndCloseFromOutsideKeepsTheFlagDefined)
     EXPECT_EQ(Results(), (std::vector<std::wstring>{L"4", L"0"}));
 }
 
+// The close is sent before the loop begins, so the loop takes it before the quit: a request
+// that came after the update had ended, which no updater could have had.
 TEST_F(ProgressWindowTest, LoopEndsWhenTheWindowClosesAndKeepsTheHostsQuit)
 {
     ::PostQuitMessage(7);
     HWND window = m_context.m_hProgressWnd;
-    std::thread finisher([window] {
-        ::Sleep(200);
-        ::SendMessageW(window, WM_QM_SAVE_AND_CLOSE, 0, 0);
-    });
+    std::thread finisher([window] { ::SendMessageW(window, WM_QM_SAVE_AND_CLOSE, 0, 0); });
+    ::Sleep(200);
     RunProgressMessageLoop(m_context);
     finisher.join();
     EXPECT_TRUE(m_context.m_bClosed);
     MSG message = {};
     ASSERT_TRUE(::PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
     EXPECT_EQ(message.wParam, 7u);
+    std::vector<std::wstring> records = CurrentLogRecords();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[1], L"PL,CANCEL,UpdateComponents,the host quit,,before the first record");
+    EXPECT_EQ(records[2], L"PL,CANCEL,UpdateComponents,the update was closed before the cancel request reached the "
+                          L"updater,closed early by message 2029");
 }
 
 TEST_F(ProgressWindowTest, WindowClosedOutsideTheLoopLeavesNoQuitForTheHost)
