@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -455,6 +456,55 @@ TEST_F(UpdateComponentsTest, TwoCallsAtOnceRunTheUpdaterOnlyOnce)
               1);
 }
 
+// Two hosts released by one event update the same long list: each waits out the other's save
+// (and its redo copy) instead of reading a torn list or blaming the folder. Neither gets 100, and
+// every component ends with a Result, whichever call ran the updater.
+TEST_F(UpdateComponentsTest, TwoHostsUpdatingOneListBothSucceed)
+{
+    std::string bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"App1\">\r\n";
+    for (int i = 0; i < 3000; ++i)
+        bytes += "     <Component ID=\"C" + std::to_string(i) + "\" Action=\"update\" Path=\"plugins/c" +
+                 std::to_string(i) + ".dll\"/>\r\n";
+    bytes += "</ActionList>\r\n";
+    m_updater.SetScenario({"progress=4,C7,0,0,1,1,5", "finish_code=14"});
+    // Held sharing reading and writing but not deletion: every save is written in place.
+    for (bool held : {false, true})
+    {
+        SCOPED_TRACE(held ? "written in place" : "replaced");
+        ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
+        CNamedEventForTest holding;
+        std::unique_ptr<CChildProcess> holder;
+        if (held)
+        {
+            holder.reset(new CChildProcess(L"hold \"" + PlatformPathForTest(m_strList) + L"\" 3",
+                                           {{L"QM_TEST_READY", holding.Name()}}));
+            ASSERT_TRUE(holding.Wait(20000));
+        }
+        for (int pair = 0; pair < 5; ++pair)
+        {
+            SCOPED_TRACE(pair);
+            ClearServiceLog();
+            ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
+            CNamedEventForTest go;
+            CChildProcess first(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
+            CChildProcess second(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
+            go.Set();
+            DWORD firstCode = 0, secondCode = 0;
+            ASSERT_TRUE(first.Wait(60000, &firstCode));
+            ASSERT_TRUE(second.Wait(60000, &secondCode));
+            EXPECT_EQ(firstCode, static_cast<DWORD>(QM_UPDATE_DONE));
+            EXPECT_EQ(secondCode, static_cast<DWORD>(QM_UPDATE_DONE));
+            std::vector<std::wstring> results = Results();
+            EXPECT_EQ(results.size(), 3000u);
+            EXPECT_EQ(std::count(results.begin(), results.end(), L""), 0);
+            for (const std::wstring& record : AllLogRecords())
+                EXPECT_EQ(record.find(L"takes no new file"), std::wstring::npos) << WideToUtf8(record);
+            EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
+        }
+    }
+    CStandInUpdater::EndAllRuns();
+}
+
 // A list the call cannot take is left as it was (a missing one becomes an empty list with the
 // type), nothing runs, and the log says why before the exit record.
 TEST_F(UpdateComponentsTest, ActionListRefusedBeforeTheRunIsKeptAndTheLogSaysWhy)
@@ -705,6 +755,95 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
     EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
     EXPECT_EQ(ReadFileBytes(m_strList).find("C399"), std::string::npos) << "the host's list, not the copy's";
     EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
+}
+
+// A save in place ends after sealing its redo copy (the list still old, or cut to a beginning of
+// the new one), and then the copy is damaged, the list's folder moved, or the list emptied by
+// hand. A copy that cannot be applied is kept under another name and named in the log; a whole
+// copy beside the list is the list's wherever its folder went; an empty list is the host's.
+TEST_F(UpdateComponentsTest, RedoCopyDamagedMovedOrOutdatedByTheHost)
+{
+    enum EAfter
+    {
+        kFlipABit,
+        kCutTenBytes,
+        kMoveTheFolder,
+        kEmptyTheList
+    };
+    const struct
+    {
+        const char* label;
+        EAfter after;
+        bool torn; // ended with the list cut, else before the cut
+        int expected;
+    } cases[] = {{"a bit flipped", kFlipABit, true, QM_UPDATE_NOT_SUPPORTED},
+                 {"10 bytes cut off", kCutTenBytes, true, QM_UPDATE_NOT_SUPPORTED},
+                 {"folder moved", kMoveTheFolder, true, QM_UPDATE_DONE},
+                 {"list emptied by hand", kEmptyTheList, false, QM_UPDATE_NOT_SUPPORTED}};
+    m_updater.SetScenario({"finish_code=0"});
+    int cutStep = 0;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        const std::wstring before = m_folder.Child(L"before");
+        ASSERT_TRUE(MakeFolder(before));
+        const std::wstring list = before + L"/actions.xml", copy = list + L".~qm";
+        ASSERT_TRUE(WriteFileBytes(list, kActionList));
+        {
+            // Held sharing reading and writing: the save is written in place.
+            CNamedEventForTest holding;
+            CChildProcess holder(L"hold \"" + PlatformPathForTest(list) + L"\" 3", {{L"QM_TEST_READY", holding.Name()}});
+            ASSERT_TRUE(holding.Wait(20000));
+            auto endSaveAt = [&](int step) {
+                DeleteFileForTest(copy);
+                CChildProcess saver(L"save \"" + list + L"\" 50 400 " + std::to_wstring(step));
+                return saver.Wait(60000) && ReadFileBytes(list).find("</ActionList>") == std::string::npos;
+            };
+            while (cutStep == 0 || !endSaveAt(cutStep))
+                ASSERT_LT(++cutStep, 30) << "a step leaves the list cut";
+            if (!c.torn)
+                ASSERT_FALSE(endSaveAt(cutStep - 1));
+        }
+        std::string damaged = ReadFileBytes(copy);
+        ASSERT_NE(damaged.find("QMREDO"), std::string::npos) << "sealed";
+        if (c.after == kFlipABit)
+            damaged[100] ^= 0x08;
+        if (c.after == kCutTenBytes)
+            damaged.resize(damaged.size() - 10);
+        ASSERT_TRUE(WriteFileBytes(copy, damaged));
+        if (c.after == kEmptyTheList)
+            ASSERT_TRUE(WriteFileBytes(list, ""));
+        m_strList = list;
+        if (c.after == kMoveTheFolder)
+        {
+            m_strList = m_folder.Child(L"after/actions.xml");
+            ASSERT_TRUE(::MoveFileW(PlatformPathForTest(before).c_str(), PlatformPathForTest(m_folder.Child(L"after")).c_str()));
+        }
+        const std::string listBefore = ReadFileBytes(m_strList);
+        ClearServiceLog();
+
+        EXPECT_EQ(Update(L"plugin", nullptr), c.expected);
+        std::vector<std::wstring> records = AllLogRecords();
+        const std::wstring kept = PlatformPathForTest(m_strList) + L".~qm.kept";
+        if (c.after == kMoveTheFolder)
+        {
+            EXPECT_EQ(Results().size(), 400u) << "finished from the copy";
+            EXPECT_EQ(records[2], L"PL,SAVE_FINISHED,UpdateComponents," + m_strList);
+        }
+        else
+        {
+            EXPECT_EQ(ReadFileBytes(m_strList), listBefore);
+        }
+        if (c.after == kFlipABit || c.after == kCutTenBytes)
+        {
+            EXPECT_EQ(ReadFileBytes(kept), damaged);
+            const std::wstring reason = L"PL,REASON,UpdateComponents,a redo copy of the action list cannot be applied "
+                                        L"(it is damaged): it is kept as " + kept + L": " + m_strList;
+            EXPECT_NE(std::find(records.begin(), records.end(), reason), records.end()) << WideToUtf8(reason);
+        }
+        EXPECT_FALSE(FileExists(m_strList + L".~qm"));
+        ASSERT_TRUE(RemoveFolderTree(m_folder.Child(c.after == kMoveTheFolder ? L"after" : L"before")));
+    }
 }
 
 // A file symbolic link: Windows makes one where links are allowed. Wine 8 answers success
