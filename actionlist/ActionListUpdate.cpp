@@ -117,7 +117,7 @@ bool ReadActionListSettled(const std::wstring& path, const std::function<int()>&
         return didRead;
     if (finish.m_bInUse)
         WriteReasonRecord(kLogNameUpdateComponents,
-                          L"another save of the action list (another host's, or another call's) held its redo copy " +
+                          L"another save of the action list (another host's, or another call's) held " +
                               finish.m_strRedoPath + L" for longer than the module waits: the list is not read while "
                                                      L"it may be half written: " + path,
                           error);

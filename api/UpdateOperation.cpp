@@ -66,10 +66,11 @@ bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallConte
     auto callback = reinterpret_cast<QMHostProgressFn>(reinterpret_cast<void*>(context.m_pfnProgress));
     // Another host's save of the same list may be writing it in place right now.
     const std::wstring& path = context.m_strActionListPath;
+    auto prepare = [&] {
+        return PrepareProgressContext(path, progress, callback) ? QM_ACTIONLIST_LOADED : QM_ACTIONLIST_UNREADABLE;
+    };
     int prepared = QM_ACTIONLIST_UNREADABLE;
-    if (!ReadActionListSettled(
-            path, [&] { return PrepareProgressContext(path, progress, callback) ? QM_ACTIONLIST_LOADED : QM_ACTIONLIST_UNREADABLE; },
-            prepared))
+    if (!ReadActionListSettled(path, prepare, prepared))
         return false;
     if (prepared != QM_ACTIONLIST_LOADED)
     {

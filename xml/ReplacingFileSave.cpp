@@ -67,10 +67,18 @@ enum class ETemporaryFailure
     kNotWritten,    // created, but its text could not be written (no room, a failing disk)
 };
 
-void KeepSetAside(QMFileSave* save, const QMRedoFinish& outcome)
+// "\\?\C:\..." as "C:\...": paths in records and reasons are in the form the host knows.
+std::wstring ShortForm(const std::wstring& path)
 {
-    if (save != nullptr && !outcome.m_strKeptAs.empty())
-        save->m_vecKept.push_back(outcome);
+    return path.compare(0, 4, kLongPrefix) == 0 ? path.substr(4) : path;
+}
+
+void KeepSetAside(QMFileSave* save, QMRedoFinish outcome)
+{
+    if (save == nullptr || outcome.m_strKeptAs.empty())
+        return;
+    outcome.m_strKeptAs = ShortForm(outcome.m_strKeptAs);
+    save->m_vecKept.push_back(outcome);
 }
 
 // What refused to create a file at that name: true when something is there (a file another save
@@ -142,7 +150,7 @@ void SetRefused(QMFileSave* save, const std::wstring& what, bool folder)
 {
     if (save == nullptr)
         return;
-    save->m_strRefused = what.compare(0, 4, kLongPrefix) == 0 ? what.substr(4) : what;
+    save->m_strRefused = ShortForm(what);
     save->m_bFolderRefused = folder;
     save->m_bSaveInProgress = false;
 }
@@ -249,11 +257,6 @@ std::vector<std::wstring> RedoCopiesOf(const std::wstring& target, const std::ws
     if (!own.empty())
         copies.push_back(ToLongPathForm(RedoCopyPathIn(own, target)));
     return copies;
-}
-
-std::wstring ShortForm(const std::wstring& path)
-{
-    return path.compare(0, 4, kLongPrefix) == 0 ? path.substr(4) : path;
 }
 } // namespace
 
