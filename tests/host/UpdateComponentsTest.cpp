@@ -456,51 +456,42 @@ TEST_F(UpdateComponentsTest, TwoCallsAtOnceRunTheUpdaterOnlyOnce)
               1);
 }
 
-// Two hosts released by one event update the same long list: each waits out the other's save
-// (and its redo copy) instead of reading a torn list or blaming the folder. Neither gets 100, and
-// every component ends with a Result, whichever call ran the updater.
+// Two hosts released by one event update the same long list, replaced, then held sharing reading
+// and writing (every save written in place): each waits out the other's save and its redo copy
+// instead of reading a torn list or blaming the folder. Neither gets 100, and every component
+// ends with a Result, whichever call ran the updater.
 TEST_F(UpdateComponentsTest, TwoHostsUpdatingOneListBothSucceed)
 {
-    std::string bytes = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<ActionList ParentAppName=\"App1\">\r\n";
+    std::string bytes = "<ActionList ParentAppName=\"App1\">";
     for (int i = 0; i < 3000; ++i)
-        bytes += "     <Component ID=\"C" + std::to_string(i) + "\" Action=\"update\" Path=\"plugins/c" +
-                 std::to_string(i) + ".dll\"/>\r\n";
-    bytes += "</ActionList>\r\n";
-    m_updater.SetScenario({"progress=4,C7,0,0,1,1,5", "finish_code=14"});
-    // Held sharing reading and writing but not deletion: every save is written in place.
-    for (bool held : {false, true})
+        bytes += "<Component ID=\"C" + std::to_string(i) + "\" Action=\"update\" Path=\"plugins/c.dll\"/>";
+    bytes += "</ActionList>";
+    ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
+    m_updater.SetScenario({"finish_code=0"});
+    CNamedEventForTest holding;
+    std::unique_ptr<CChildProcess> holder;
+    for (int pair = 0; pair < 10; ++pair)
     {
-        SCOPED_TRACE(held ? "written in place" : "replaced");
-        ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
-        CNamedEventForTest holding;
-        std::unique_ptr<CChildProcess> holder;
-        if (held)
+        SCOPED_TRACE(pair);
+        if (pair == 5)
         {
             holder.reset(new CChildProcess(L"hold \"" + PlatformPathForTest(m_strList) + L"\" 3",
                                            {{L"QM_TEST_READY", holding.Name()}}));
             ASSERT_TRUE(holding.Wait(20000));
         }
-        for (int pair = 0; pair < 5; ++pair)
-        {
-            SCOPED_TRACE(pair);
-            ClearServiceLog();
-            ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
-            CNamedEventForTest go;
-            CChildProcess first(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
-            CChildProcess second(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
-            go.Set();
-            DWORD firstCode = 0, secondCode = 0;
-            ASSERT_TRUE(first.Wait(60000, &firstCode));
-            ASSERT_TRUE(second.Wait(60000, &secondCode));
-            EXPECT_EQ(firstCode, static_cast<DWORD>(QM_UPDATE_DONE));
-            EXPECT_EQ(secondCode, static_cast<DWORD>(QM_UPDATE_DONE));
-            std::vector<std::wstring> results = Results();
-            EXPECT_EQ(results.size(), 3000u);
-            EXPECT_EQ(std::count(results.begin(), results.end(), L""), 0);
-            for (const std::wstring& record : AllLogRecords())
-                EXPECT_EQ(record.find(L"takes no new file"), std::wstring::npos) << WideToUtf8(record);
-            EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
-        }
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
+        CNamedEventForTest go;
+        CChildProcess first(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
+        CChildProcess second(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
+        go.Set();
+        DWORD codes[2] = {};
+        ASSERT_TRUE(first.Wait(60000, &codes[0]) && second.Wait(60000, &codes[1]));
+        EXPECT_EQ(codes[0], static_cast<DWORD>(QM_UPDATE_DONE));
+        EXPECT_EQ(codes[1], static_cast<DWORD>(QM_UPDATE_DONE));
+        EXPECT_EQ(Results().size(), 3000u);
+        for (const std::wstring& record : AllLogRecords())
+            EXPECT_EQ(record.find(L"takes no new file"), std::wstring::npos) << WideToUtf8(record);
     }
     CStandInUpdater::EndAllRuns();
 }
@@ -758,91 +749,69 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
 }
 
 // A save in place ends after sealing its redo copy (the list still old, or cut to a beginning of
-// the new one), and then the copy is damaged, the list's folder moved, or the list emptied by
-// hand. A copy that cannot be applied is kept under another name and named in the log; a whole
-// copy beside the list is the list's wherever its folder went; an empty list is the host's.
+// the new one); then the copy is damaged, the list's folder moved, or the list emptied by hand. A
+// copy that cannot be applied is kept under another name and named in the log; a whole copy
+// beside the list is the list's wherever its folder went; an empty list is the host's.
 TEST_F(UpdateComponentsTest, RedoCopyDamagedMovedOrOutdatedByTheHost)
 {
-    enum EAfter
-    {
-        kFlipABit,
-        kCutTenBytes,
-        kMoveTheFolder,
-        kEmptyTheList
-    };
     const struct
     {
         const char* label;
-        EAfter after;
-        bool torn; // ended with the list cut, else before the cut
+        size_t flip, cut; // the copy's byte whose bit is flipped, the bytes cut off its end
+        bool moved, emptied;
         int expected;
-    } cases[] = {{"a bit flipped", kFlipABit, true, QM_UPDATE_NOT_SUPPORTED},
-                 {"10 bytes cut off", kCutTenBytes, true, QM_UPDATE_NOT_SUPPORTED},
-                 {"folder moved", kMoveTheFolder, true, QM_UPDATE_DONE},
-                 {"list emptied by hand", kEmptyTheList, false, QM_UPDATE_NOT_SUPPORTED}};
+    } cases[] = {{"a bit flipped", 100, 0, false, false, QM_UPDATE_NOT_SUPPORTED},
+                 {"10 bytes cut off", 0, 10, false, false, QM_UPDATE_NOT_SUPPORTED},
+                 {"folder moved", 0, 0, true, false, QM_UPDATE_DONE},
+                 {"list emptied by hand", 0, 0, false, true, QM_UPDATE_NOT_SUPPORTED}};
     m_updater.SetScenario({"finish_code=0"});
     int cutStep = 0;
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.label);
-        const std::wstring before = m_folder.Child(L"before");
-        ASSERT_TRUE(MakeFolder(before));
-        const std::wstring list = before + L"/actions.xml", copy = list + L".~qm";
-        ASSERT_TRUE(WriteFileBytes(list, kActionList));
+        const std::wstring folder = m_folder.Child(L"before"), list = folder + L"/actions.xml";
+        ASSERT_TRUE(MakeFolder(folder) && WriteFileBytes(list, kActionList));
         {
-            // Held sharing reading and writing: the save is written in place.
             CNamedEventForTest holding;
-            CChildProcess holder(L"hold \"" + PlatformPathForTest(list) + L"\" 3", {{L"QM_TEST_READY", holding.Name()}});
+            CChildProcess holder(L"hold \"" + PlatformPathForTest(list) + L"\" 3",
+                                 {{L"QM_TEST_READY", holding.Name()}});
             ASSERT_TRUE(holding.Wait(20000));
             auto endSaveAt = [&](int step) {
-                DeleteFileForTest(copy);
+                DeleteFileForTest(list + L".~qm");
                 CChildProcess saver(L"save \"" + list + L"\" 50 400 " + std::to_wstring(step));
                 return saver.Wait(60000) && ReadFileBytes(list).find("</ActionList>") == std::string::npos;
             };
             while (cutStep == 0 || !endSaveAt(cutStep))
                 ASSERT_LT(++cutStep, 30) << "a step leaves the list cut";
-            if (!c.torn)
-                ASSERT_FALSE(endSaveAt(cutStep - 1));
+            if (c.emptied)
+                ASSERT_FALSE(endSaveAt(cutStep - 1)) << "ended before the cut";
         }
-        std::string damaged = ReadFileBytes(copy);
-        ASSERT_NE(damaged.find("QMREDO"), std::string::npos) << "sealed";
-        if (c.after == kFlipABit)
-            damaged[100] ^= 0x08;
-        if (c.after == kCutTenBytes)
-            damaged.resize(damaged.size() - 10);
-        ASSERT_TRUE(WriteFileBytes(copy, damaged));
-        if (c.after == kEmptyTheList)
-            ASSERT_TRUE(WriteFileBytes(list, ""));
-        m_strList = list;
-        if (c.after == kMoveTheFolder)
-        {
-            m_strList = m_folder.Child(L"after/actions.xml");
-            ASSERT_TRUE(::MoveFileW(PlatformPathForTest(before).c_str(), PlatformPathForTest(m_folder.Child(L"after")).c_str()));
-        }
-        const std::string listBefore = ReadFileBytes(m_strList);
+        std::string copy = ReadFileBytes(list + L".~qm");
+        copy[c.flip] ^= c.flip != 0 ? 0x08 : 0;
+        copy.resize(copy.size() - c.cut);
+        ASSERT_TRUE(WriteFileBytes(list + L".~qm", copy));
+        ASSERT_TRUE(!c.emptied || WriteFileBytes(list, ""));
+        m_strList = c.moved ? m_folder.Child(L"after/actions.xml") : list;
+        ASSERT_TRUE(!c.moved || ::MoveFileW(PlatformPathForTest(folder).c_str(),
+                                            PlatformPathForTest(m_folder.Child(L"after")).c_str()));
+        const std::string before = ReadFileBytes(m_strList);
         ClearServiceLog();
 
         EXPECT_EQ(Update(L"plugin", nullptr), c.expected);
-        std::vector<std::wstring> records = AllLogRecords();
-        const std::wstring kept = PlatformPathForTest(m_strList) + L".~qm.kept";
-        if (c.after == kMoveTheFolder)
-        {
+        if (c.moved)
             EXPECT_EQ(Results().size(), 400u) << "finished from the copy";
-            EXPECT_EQ(records[2], L"PL,SAVE_FINISHED,UpdateComponents," + m_strList);
-        }
         else
-        {
-            EXPECT_EQ(ReadFileBytes(m_strList), listBefore);
-        }
-        if (c.after == kFlipABit || c.after == kCutTenBytes)
-        {
-            EXPECT_EQ(ReadFileBytes(kept), damaged);
-            const std::wstring reason = L"PL,REASON,UpdateComponents,a redo copy of the action list cannot be applied "
-                                        L"(it is damaged): it is kept as " + kept + L": " + m_strList;
-            EXPECT_NE(std::find(records.begin(), records.end(), reason), records.end()) << WideToUtf8(reason);
-        }
+            EXPECT_EQ(ReadFileBytes(m_strList), before);
+        const bool damaged = c.flip != 0 || c.cut != 0;
+        const std::wstring kept = PlatformPathForTest(m_strList) + L".~qm.kept";
+        EXPECT_EQ(ReadFileBytes(kept) == copy, damaged);
+        std::vector<std::wstring> records = AllLogRecords();
+        EXPECT_EQ(std::count(records.begin(), records.end(),
+                             L"PL,REASON,UpdateComponents,a redo copy of the action list cannot be applied (it is "
+                             L"damaged): it is kept as " + kept + L": " + m_strList),
+                  damaged ? 1 : 0);
         EXPECT_FALSE(FileExists(m_strList + L".~qm"));
-        ASSERT_TRUE(RemoveFolderTree(m_folder.Child(c.after == kMoveTheFolder ? L"after" : L"before")));
+        ASSERT_TRUE(RemoveFolderTree(c.moved ? m_folder.Child(L"after") : folder));
     }
 }
 
