@@ -4,8 +4,9 @@
 //
 // The whole new text is first on the disk in a redo copy, sealed with a trailer that says how
 // long the text is, its hash, the file it belongs to and the hash of the text it replaces. Only
-// then is the file itself cut to nothing, written and flushed; then the copy goes. A process
-// ended in between leaves the copy, and the next user of the file finishes the write from it.
+// then is the file itself cut to the new text's first byte (never to nothing: an empty file is a
+// host's), written and flushed; then the copy goes. A process ended in between leaves the copy,
+// and the next user of the file finishes the write from it.
 // The file itself keeps its format, its identity and every other name it has (links included).
 
 #include "sys/Handle.h"
@@ -49,8 +50,8 @@ struct QMRedoFinish
 // the old text or a non-empty beginning of the new one (an empty target is the host's); a
 // target written anew since (by the host) is kept, and the copy deleted; so is the copy of a
 // target that is gone. besideTarget: the copy is the target's own "<name>.~qm", which belongs
-// to it even when the path it was made for differs (the folder was moved since); there a copy
-// that does not match the target is set aside, not deleted. A copy elsewhere made for another
+// to it even when the path it was made for differs (the folder was moved since); such a copy
+// that matches neither text is set aside, not deleted. A copy elsewhere made for another
 // path belongs to another file and is left alone. ERROR_SUCCESS, also when there was no copy;
 // ERROR_SHARING_VIOLATION while another save holds it; the platform's error when the target
 // could not be written (the copy stays).

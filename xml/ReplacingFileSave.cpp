@@ -81,8 +81,8 @@ void KeepSetAside(QMFileSave* save, QMRedoFinish outcome)
     save->m_vecKept.push_back(outcome);
 }
 
-// What refused to create a file at that name: true when something is there (a file another save
-// is about to delete refuses its creation with access denied on Windows).
+// Something is at path: on Windows a file that another save is deleting this moment refuses a
+// new one at its name with access denied, as a folder that takes no file does.
 bool IsNameTaken(const std::wstring& path)
 {
     return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
