@@ -466,7 +466,6 @@ TEST_F(UpdateComponentsTest, TwoHostsUpdatingOneListBothSucceed)
     for (int i = 0; i < 3000; ++i)
         bytes += "<Component ID=\"C" + std::to_string(i) + "\" Action=\"update\" Path=\"plugins/c.dll\"/>";
     bytes += "</ActionList>";
-    ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
     m_updater.SetScenario({"finish_code=0"});
     CNamedEventForTest holding;
     std::unique_ptr<CChildProcess> holder;
@@ -796,7 +795,6 @@ TEST_F(UpdateComponentsTest, RedoCopyDamagedMovedOrOutdatedByTheHost)
                                             PlatformPathForTest(m_folder.Child(L"after")).c_str()));
         const std::string before = ReadFileBytes(m_strList);
         ClearServiceLog();
-
         EXPECT_EQ(Update(L"plugin", nullptr), c.expected);
         if (c.moved)
             EXPECT_EQ(Results().size(), 400u) << "finished from the copy";
