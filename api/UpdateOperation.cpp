@@ -32,7 +32,8 @@ constexpr DWORD kUiWaitRoundMs = 100;
 bool MarkAllBusy(const std::wstring& path)
 {
     CQMActionListXML model;
-    if (model.Load(path) != QM_ACTIONLIST_LOADED)
+    int loaded = QM_ACTIONLIST_UNREADABLE;
+    if (!ReadActionListSettled(path, [&] { return model.Load(path); }, loaded) || loaded != QM_ACTIONLIST_LOADED)
         return true;
     for (const std::wstring& id : model.GetComponentIDs())
         model.SetResult(id, L"1");
@@ -63,9 +64,17 @@ bool PrepareComponentUpdate(QMProgressContext& progress, bool& busy, QMCallConte
     }
     // The window reads the host's one-byte boolean as the byte it is.
     auto callback = reinterpret_cast<QMHostProgressFn>(reinterpret_cast<void*>(context.m_pfnProgress));
-    if (!PrepareProgressContext(context.m_strActionListPath, progress, callback))
+    // Another host's save of the same list may be writing it in place right now.
+    const std::wstring& path = context.m_strActionListPath;
+    auto prepare = [&] {
+        return PrepareProgressContext(path, progress, callback) ? QM_ACTIONLIST_LOADED : QM_ACTIONLIST_UNREADABLE;
+    };
+    int prepared = QM_ACTIONLIST_UNREADABLE;
+    if (!ReadActionListSettled(path, prepare, prepared))
+        return false;
+    if (prepared != QM_ACTIONLIST_LOADED)
     {
-        ExplainRefusedList(context.m_strActionListPath);
+        ExplainRefusedList(path);
         return false;
     }
     context.m_hProgressWnd = CreateProgressWindow(progress);

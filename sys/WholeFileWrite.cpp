@@ -30,10 +30,13 @@ bool DeleteOpenFile(CQMFileHandle& file)
     return marked;
 }
 
-DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, bool flush, CQMFileHandle& file)
+DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, bool flush, CQMFileHandle& file,
+                   bool* created)
 {
     file.Reset(::CreateFileW(platformPath.c_str(), GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr, CREATE_NEW,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (created != nullptr)
+        *created = static_cast<bool>(file);
     if (!file)
         return ::GetLastError();
     // One write of the whole text, so that a failure leaves nothing behind to look at.

@@ -11,8 +11,10 @@
 // be on the disk before its name is). The file is held open without sharing, for the caller to rename or
 // replace with; nobody else can open it meanwhile. On failure nothing is left at the path and
 // the platform's error comes back (ERROR_FILE_EXISTS: something was there already, untouched).
-// The handle may also change the file's attributes and access list.
-DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, bool flush, CQMFileHandle& file);
+// The handle may also change the file's attributes and access list. created, when given, tells
+// a failure to create the file (false) from one to write it (true).
+DWORD WriteNewFile(const std::wstring& platformPath, const std::string& bytes, bool flush, CQMFileHandle& file,
+                   bool* created = nullptr);
 
 // Gives the open file the name platformPath in one step, replacing a file there when replace is
 // set. ERROR_SUCCESS, or the platform's error (ERROR_ALREADY_EXISTS: something is there).

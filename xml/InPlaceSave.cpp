@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 
 namespace
 {
@@ -73,16 +74,23 @@ DWORD ReadAll(HANDLE file, std::string& bytes)
     return ERROR_SUCCESS;
 }
 
-// Cuts the file to nothing, then writes bytes and flushes: whatever moment the process ends,
-// the file holds a beginning of bytes.
+// Cuts the file to the first byte of bytes, then writes the rest and flushes: whatever moment
+// the process ends, the file holds a beginning of bytes, and never an empty one (an empty file is
+// what a host that emptied its list leaves, which no copy may overwrite).
 DWORD OverwriteInPlace(HANDLE file, const std::string& bytes)
 {
     LARGE_INTEGER start = {};
+    const size_t first = bytes.empty() ? 0 : 1;
     SaveStep();
-    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN) || !::SetEndOfFile(file))
+    if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN))
+        return ::GetLastError();
+    DWORD error = WriteAll(file, bytes.data(), first);
+    if (error != ERROR_SUCCESS)
+        return error;
+    if (!::SetEndOfFile(file))
         return ::GetLastError();
     SaveStep();
-    DWORD error = WriteAll(file, bytes.data(), bytes.size());
+    error = WriteAll(file, bytes.data() + first, bytes.size() - first);
     if (error != ERROR_SUCCESS)
         return error;
     SaveStep();
@@ -114,24 +122,57 @@ struct QMRedoCopy
     QMRedoTrailer m_trailer;
 };
 
-// False unless bytes are a sealed copy: trailer, sizes and both hashes agree.
-bool ParseRedoCopy(std::string& bytes, QMRedoCopy& copy)
+enum class ERedoCopy
 {
+    kUnsealed,    // no seal anywhere: cut off before it was sealed, so the target was never touched
+    kDamaged,     // sealed once, but the trailer no longer reads: nothing in it can be trusted
+    kTextDamaged, // the trailer reads, the text does not match its hash
+    kWhole,       // trailer, sizes and both hashes agree
+};
+
+// Reads bytes as a redo copy; copy holds what could be trusted of it.
+ERedoCopy ParseRedoCopy(std::string& bytes, QMRedoCopy& copy)
+{
+    const std::string magic(kRedoMagic, sizeof(kRedoMagic));
+    const ERedoCopy broken = bytes.rfind(magic) == std::string::npos ? ERedoCopy::kUnsealed : ERedoCopy::kDamaged;
     if (bytes.size() < sizeof(QMRedoTrailer))
-        return false;
+        return broken;
     std::memcpy(&copy.m_trailer, bytes.data() + bytes.size() - sizeof(QMRedoTrailer), sizeof(QMRedoTrailer));
     const QMRedoTrailer& trailer = copy.m_trailer;
     if (std::memcmp(trailer.m_szMagic, kRedoMagic, sizeof(kRedoMagic)) != 0 || trailer.m_nTargetBytes % 2 != 0 ||
         trailer.m_nTextLength + trailer.m_nTargetBytes + sizeof(QMRedoTrailer) != bytes.size())
-        return false;
+        return broken;
     const size_t textLength = static_cast<size_t>(trailer.m_nTextLength);
     copy.m_strTarget.assign(reinterpret_cast<const wchar_t*>(bytes.data() + textLength), trailer.m_nTargetBytes / 2);
-    if (HashTrailer(trailer, copy.m_strTarget) != trailer.m_nTrailerHash ||
-        HashBytes(bytes.data(), textLength) != trailer.m_nTextHash)
-        return false;
+    if (HashTrailer(trailer, copy.m_strTarget) != trailer.m_nTrailerHash)
+        return broken;
+    if (HashBytes(bytes.data(), textLength) != trailer.m_nTextHash)
+        return ERedoCopy::kTextDamaged;
     bytes.resize(textLength);
     copy.m_text.swap(bytes);
-    return true;
+    return ERedoCopy::kWhole;
+}
+
+bool IsOldText(const std::string& now, const QMRedoTrailer& trailer)
+{
+    return now.size() == trailer.m_nOldLength && HashBytes(now.data(), now.size()) == trailer.m_nOldHash;
+}
+
+// A copy that may hold the only whole text of the target goes out of the way under a name of
+// its own beside it, renamed through the handle that read it.
+DWORD SetRedoCopyAside(CQMFileHandle& redo, const std::wstring& redoPath, QMRedoFinish& outcome)
+{
+    DWORD error = ERROR_ALREADY_EXISTS;
+    for (int n = 1; n < 100 && error == ERROR_ALREADY_EXISTS; ++n)
+    {
+        std::wstring kept = redoPath + L".kept" + (n == 1 ? std::wstring() : std::to_wstring(n));
+        SaveStep();
+        error = RenameOpenFile(redo.Get(), kept, false);
+        if (error == ERROR_SUCCESS)
+            outcome.m_strKeptAs = kept;
+    }
+    redo.Reset();
+    return error;
 }
 
 bool SamePath(const std::wstring& first, const std::wstring& second)
@@ -194,48 +235,81 @@ std::wstring RedoCopyPathIn(const std::wstring& platformFolder, const std::wstri
     return folder + kRedoNamePrefix + hex + kRedoNameSuffix;
 }
 
-DWORD FinishSaveFromRedoCopy(const std::wstring& target, const std::wstring& redoPath, bool& finished)
+DWORD FinishSaveFromRedoCopy(const std::wstring& target, const std::wstring& redoPath, bool besideTarget,
+                             QMRedoFinish& outcome)
 {
-    finished = false;
-    // Without sharing: a save that writes this copy right now holds it, and goes first.
+    outcome = QMRedoFinish();
+    // Without sharing: a save that writes this copy (or the target from it) holds it right now.
     CQMFileHandle redo(::CreateFileW(redoPath.c_str(), GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING,
                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!redo)
-        return ERROR_SUCCESS;
-    std::string bytes;
-    QMRedoCopy copy = {};
-    if (ReadAll(redo.Get(), bytes) != ERROR_SUCCESS || !ParseRedoCopy(bytes, copy))
     {
-        // Cut off before it was sealed: the target was never touched.
+        // That save goes first: until it lets go the target may be half written.
+        DWORD error = ::GetLastError();
+        outcome.m_bInUse = error == ERROR_SHARING_VIOLATION;
+        return outcome.m_bInUse ? error : ERROR_SUCCESS;
+    }
+    std::string bytes;
+    DWORD error = ReadAll(redo.Get(), bytes);
+    if (error != ERROR_SUCCESS)
+        return error;
+    QMRedoCopy copy = {};
+    const ERedoCopy state = ParseRedoCopy(bytes, copy);
+    if (state == ERedoCopy::kUnsealed)
+    {
         DeleteOpenFile(redo);
         return ERROR_SUCCESS;
     }
-    if (!SamePath(copy.m_strTarget, target))
+    const bool pathRead = state == ERedoCopy::kWhole || state == ERedoCopy::kTextDamaged;
+    const bool samePath = pathRead && SamePath(copy.m_strTarget, target);
+    if (pathRead && !samePath && !besideTarget)
         return ERROR_SUCCESS;
 
     CQMFileHandle file = OpenForWritingInPlace(target);
+    std::string now;
     if (!file)
     {
-        DWORD error = ::GetLastError();
+        error = ::GetLastError();
         // The file is gone since (its owner deleted it): there is nothing left to finish.
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             return error;
+    }
+    else if ((error = ReadAll(file.Get(), now)) != ERROR_SUCCESS)
+    {
+        return error;
+    }
+    if (state != ERedoCopy::kWhole)
+    {
+        // Only a target that is exactly the text the copy replaced was certainly never touched;
+        // anything else may need what the copy still holds.
+        if (file && state == ERedoCopy::kTextDamaged && IsOldText(now, copy.m_trailer))
+        {
+            DeleteOpenFile(redo);
+            return ERROR_SUCCESS;
+        }
+        outcome.m_bKeptDamaged = true;
+        return SetRedoCopyAside(redo, redoPath, outcome);
+    }
+    if (!file)
+    {
         DeleteOpenFile(redo);
         return ERROR_SUCCESS;
     }
-    std::string now;
-    DWORD error = ReadAll(file.Get(), now);
-    if (error != ERROR_SUCCESS)
-        return error;
-    const QMRedoTrailer& trailer = copy.m_trailer;
-    bool old = now.size() == trailer.m_nOldLength && HashBytes(now.data(), now.size()) == trailer.m_nOldHash;
-    bool begun = now.size() < copy.m_text.size() && copy.m_text.compare(0, now.size(), now) == 0;
+    bool old = IsOldText(now, copy.m_trailer);
+    bool begun = !now.empty() && now.size() < copy.m_text.size() && copy.m_text.compare(0, now.size(), now) == 0;
     if (old || begun)
     {
         error = OverwriteInPlace(file.Get(), copy.m_text);
         if (error != ERROR_SUCCESS)
             return error;
-        finished = true;
+        outcome.m_bFinished = true;
+    }
+    else if (!samePath && now != copy.m_text)
+    {
+        // Made for the path the list had before its folder moved, and matching neither text:
+        // whether the host wrote the list anew cannot be told.
+        outcome.m_strMadeFor = copy.m_strTarget;
+        return SetRedoCopyAside(redo, redoPath, outcome);
     }
     DeleteOpenFile(redo);
     return ERROR_SUCCESS;

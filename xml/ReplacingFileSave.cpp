@@ -58,25 +58,78 @@ std::wstring SaveTargetOf(const std::wstring& path)
     return longForm ? ToLongPathForm(full) : full;
 }
 
-DWORD WriteTemporary(const std::wstring& target, const std::wstring& temporary, const std::string& bytes,
-                     CQMFileHandle& file)
+// Which step of writing the temporary file (or redo copy) failed.
+enum class ETemporaryFailure
+{
+    kNotCreated,    // its folder refused to create it
+    kInProgress,    // another save holds it (or has just taken it): that save goes first
+    kTargetRefused, // a copy left by a cut-off save could not be written to the target
+    kNotWritten,    // created, but its text could not be written (no room, a failing disk)
+};
+
+// "\\?\C:\..." as "C:\...": paths in records and reasons are in the form the host knows.
+std::wstring ShortForm(const std::wstring& path)
+{
+    return path.compare(0, 4, kLongPrefix) == 0 ? path.substr(4) : path;
+}
+
+void KeepSetAside(QMFileSave* save, QMRedoFinish outcome)
+{
+    if (save == nullptr || outcome.m_strKeptAs.empty())
+        return;
+    outcome.m_strKeptAs = ShortForm(outcome.m_strKeptAs);
+    save->m_vecKept.push_back(outcome);
+}
+
+// Something is at path: on Windows a file that another save is deleting this moment refuses a
+// new one at its name with access denied, as a folder that takes no file does.
+bool IsNameTaken(const std::wstring& path)
+{
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD WriteTemporary(const std::wstring& target, const std::wstring& temporary, bool besideTarget,
+                     const std::string& bytes, CQMFileHandle& file, ETemporaryFailure& failure, QMFileSave* save)
 {
     SaveStep();
-    DWORD error = WriteNewFile(temporary, bytes, true, file);
+    bool created = false;
+    DWORD error = WriteNewFile(temporary, bytes, true, file, &created);
     if (error != ERROR_FILE_EXISTS)
+    {
+        failure = created ? ETemporaryFailure::kNotWritten
+                          : IsNameTaken(temporary) ? ETemporaryFailure::kInProgress : ETemporaryFailure::kNotCreated;
         return error;
+    }
     // Left by a save that was cut off: a sealed redo copy is finished first (the file may show
-    // a beginning of its text), anything else only goes. One that another saver is writing
-    // right now is held without sharing and refuses the deletion: that save goes first.
-    bool finished = false;
-    error = FinishSaveFromRedoCopy(target, temporary, finished);
+    // a beginning of its text), anything else only goes. One that another saver holds right
+    // now is that save's: it goes first, and this one is tried again once it has let go.
+    QMRedoFinish outcome;
+    error = FinishSaveFromRedoCopy(target, temporary, besideTarget, outcome);
+    KeepSetAside(save, outcome);
     if (error != ERROR_SUCCESS)
+    {
+        failure = outcome.m_bInUse ? ETemporaryFailure::kInProgress : ETemporaryFailure::kTargetRefused;
         return error;
+    }
     SaveStep();
     if (!::DeleteFileW(temporary.c_str()) && ::GetLastError() != ERROR_FILE_NOT_FOUND)
-        return ::GetLastError();
+    {
+        error = ::GetLastError();
+        failure = error == ERROR_SHARING_VIOLATION ? ETemporaryFailure::kInProgress : ETemporaryFailure::kNotCreated;
+        return error;
+    }
     SaveStep();
-    return WriteNewFile(temporary, bytes, true, file);
+    error = WriteNewFile(temporary, bytes, true, file, &created);
+    if (error == ERROR_SUCCESS)
+        return error;
+    // Taken by another save in between.
+    if (error == ERROR_FILE_EXISTS || (!created && IsNameTaken(temporary)))
+    {
+        failure = ETemporaryFailure::kInProgress;
+        return ERROR_SHARING_VIOLATION;
+    }
+    failure = created ? ETemporaryFailure::kNotWritten : ETemporaryFailure::kNotCreated;
+    return error;
 }
 
 // The rename was refused for the file's sake, not the text's: another program holds it without
@@ -97,8 +150,27 @@ void SetRefused(QMFileSave* save, const std::wstring& what, bool folder)
 {
     if (save == nullptr)
         return;
-    save->m_strRefused = what.compare(0, 4, kLongPrefix) == 0 ? what.substr(4) : what;
+    save->m_strRefused = ShortForm(what);
     save->m_bFolderRefused = folder;
+    save->m_bSaveInProgress = false;
+}
+
+// What a failure to write the temporary file (or redo copy) at temporary in folder refuses.
+DWORD RefuseTemporary(QMFileSave* save, DWORD error, ETemporaryFailure failure, const std::wstring& target,
+                      const std::wstring& temporary, const std::wstring& folder)
+{
+    switch (failure)
+    {
+    case ETemporaryFailure::kInProgress:
+        SetRefused(save, temporary, false);
+        if (save != nullptr)
+            save->m_bSaveInProgress = true;
+        break;
+    case ETemporaryFailure::kTargetRefused: SetRefused(save, target, false); break;
+    case ETemporaryFailure::kNotCreated: SetRefused(save, folder, true); break;
+    case ETemporaryFailure::kNotWritten: SetRefused(save, folder, false); break;
+    }
+    return error;
 }
 
 // The target's folder takes no new file: the redo copy goes into the module's own folder.
@@ -113,12 +185,10 @@ DWORD SaveInPlaceFromOwnFolder(const std::string& bytes, const std::wstring& tar
     std::wstring own = GetFullPlatformPath(save->m_strOwnFolder);
     std::wstring redoPath = ToLongPathForm(RedoCopyPathIn(own, target));
     CQMFileHandle redo;
-    DWORD error = WriteTemporary(target, redoPath, bytes, redo);
+    ETemporaryFailure failure = ETemporaryFailure::kNotCreated;
+    DWORD error = WriteTemporary(target, redoPath, false, bytes, redo, failure, save);
     if (error != ERROR_SUCCESS)
-    {
-        SetRefused(save, own, true);
-        return error;
-    }
+        return RefuseTemporary(save, error, failure, target, redoPath, own);
     error = SaveBytesInPlace(bytes, target, redo);
     if (error != ERROR_SUCCESS)
         SetRefused(save, target, false);
@@ -140,15 +210,16 @@ DWORD SaveBytesReplacing(const std::string& bytes, const std::wstring& path, QMF
         return ERROR_ACCESS_DENIED;
 
     CQMFileHandle file;
-    DWORD error = WriteTemporary(target, temporary, bytes, file);
+    ETemporaryFailure failure = ETemporaryFailure::kNotCreated;
+    DWORD error = WriteTemporary(target, temporary, true, bytes, file, failure, save);
     if (error != ERROR_SUCCESS)
     {
         // A folder that refuses a new file refuses it for good: the file itself, where there is
         // one, may still be written where it is.
-        if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES)
+        if (failure == ETemporaryFailure::kNotCreated && error == ERROR_ACCESS_DENIED &&
+            attributes != INVALID_FILE_ATTRIBUTES)
             return SaveInPlaceFromOwnFolder(bytes, target, error, save);
-        SetRefused(save, FolderOf(target), true);
-        return error;
+        return RefuseTemporary(save, error, failure, target, temporary, FolderOf(target));
     }
     SaveStep();
     if (attributes != INVALID_FILE_ATTRIBUTES)
@@ -175,27 +246,70 @@ DWORD SaveBytesReplacing(const std::string& bytes, const std::wstring& path, QMF
     return error;
 }
 
-DWORD FinishInterruptedSave(const std::wstring& path, const std::wstring& ownFolder, bool& finished,
-                            std::wstring& redoPath)
+namespace
 {
-    finished = false;
-    std::wstring target = SaveTargetOf(path);
-    if (target.empty())
-        return ERROR_SUCCESS;
+// Beside the target first: the copies of a save that could not create its temporary file there
+// are in the own folder.
+std::vector<std::wstring> RedoCopiesOf(const std::wstring& target, const std::wstring& ownFolder)
+{
     std::vector<std::wstring> copies = {target + kTemporarySuffix};
     std::wstring own = ownFolder.empty() ? std::wstring() : GetFullPlatformPath(ownFolder);
     if (!own.empty())
         copies.push_back(ToLongPathForm(RedoCopyPathIn(own, target)));
-    for (const std::wstring& copy : copies)
+    return copies;
+}
+} // namespace
+
+DWORD FinishInterruptedSave(const std::wstring& path, const std::wstring& ownFolder, QMInterruptedSave& outcome)
+{
+    outcome = QMInterruptedSave();
+    std::wstring target = SaveTargetOf(path);
+    if (target.empty())
+        return ERROR_SUCCESS;
+    std::vector<std::wstring> copies = RedoCopiesOf(target, ownFolder);
+    for (size_t i = 0; i < copies.size(); ++i)
     {
-        bool done = false;
-        DWORD error = FinishSaveFromRedoCopy(target, copy, done);
-        finished = finished || done;
+        QMRedoFinish done;
+        DWORD error = FinishSaveFromRedoCopy(target, copies[i], i == 0, done);
+        outcome.m_bFinished = outcome.m_bFinished || done.m_bFinished;
+        if (!done.m_strKeptAs.empty())
+        {
+            done.m_strKeptAs = ShortForm(done.m_strKeptAs);
+            outcome.m_vecKept.push_back(done);
+        }
         if (error != ERROR_SUCCESS)
         {
-            redoPath = copy.compare(0, 4, kLongPrefix) == 0 ? copy.substr(4) : copy;
+            outcome.m_bInUse = done.m_bInUse;
+            outcome.m_strRedoPath = ShortForm(copies[i]);
             return error;
         }
     }
     return ERROR_SUCCESS;
+}
+
+QMSaveStamp TakeSaveStamp(const std::wstring& path, const std::wstring& ownFolder)
+{
+    QMSaveStamp stamp;
+    std::wstring target = SaveTargetOf(path);
+    if (target.empty())
+        return stamp;
+    for (const std::wstring& copy : RedoCopiesOf(target, ownFolder))
+        stamp.m_bCopy = stamp.m_bCopy || ::GetFileAttributesW(copy.c_str()) != INVALID_FILE_ATTRIBUTES;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    stamp.m_bFile = ::GetFileAttributesExW(target.c_str(), GetFileExInfoStandard, &data) != FALSE;
+    if (stamp.m_bFile)
+    {
+        stamp.m_nSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        stamp.m_nWritten =
+            (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    }
+    return stamp;
+}
+
+bool IsReadSettled(const QMSaveStamp& before, const QMSaveStamp& after)
+{
+    // A copy beside the file means a save is under way (or was cut off, which the next finish
+    // settles); a file that changed was written while it was read.
+    return !before.m_bCopy && !after.m_bCopy && before.m_bFile == after.m_bFile && before.m_nSize == after.m_nSize &&
+           before.m_nWritten == after.m_nWritten;
 }

@@ -5,6 +5,7 @@
 //   qm_test_child save <list path> <from> <to> <step>      saves a list of <from> components, then
 //                                                          one of <to>, ending at that step of it
 //   qm_test_child host <list path> <record> <terminate|exit>  updates the list and ends at that record
+//                                                          (0: never); exits with the call's result
 //   qm_test_child hold <path> <FILE_SHARE_* bits>          holds the file open for reading and writing
 //                                                          until ended; sets QM_TEST_READY once it does
 //   qm_test_child lock <squat|hold|suspend|die|every>      a hostile process of the log's lock: takes
@@ -149,6 +150,7 @@ int UpdateAndDie(const std::wstring& list, int record, const std::wstring& how)
         return 2;
     g_nDieAt = static_cast<size_t>(record);
     g_bTerminate = how == L"terminate";
+    WaitForGo();
     return update(L"Killed", list.c_str(), L"plugin", DieAtRecord);
 }
 

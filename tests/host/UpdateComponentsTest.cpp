@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -523,6 +524,45 @@ TEST_F(UpdateComponentsTest, TwoCallsAtOnceRunTheUpdaterOnlyOnce)
               1);
 }
 
+// Two hosts released by one event update the same long list, replaced, then held sharing reading
+// and writing (every save written in place): each waits out the other's save and its redo copy
+// instead of reading a torn list or blaming the folder. Neither gets 100, and every component
+// ends with a Result, whichever call ran the updater.
+TEST_F(UpdateComponentsTest, TwoHostsUpdatingOneListBothSucceed)
+{
+    std::string bytes = "<ActionList ParentAppName=\"App1\">";
+    for (int i = 0; i < 3000; ++i)
+        bytes += "<Component ID=\"C" + std::to_string(i) + "\" Action=\"update\" Path=\"plugins/c.dll\"/>";
+    bytes += "</ActionList>";
+    m_updater.SetScenario({"finish_code=0"});
+    CNamedEventForTest holding;
+    std::unique_ptr<CChildProcess> holder;
+    for (int pair = 0; pair < 10; ++pair)
+    {
+        SCOPED_TRACE(pair);
+        if (pair == 5)
+        {
+            holder.reset(new CChildProcess(L"hold \"" + PlatformPathForTest(m_strList) + L"\" 3",
+                                           {{L"QM_TEST_READY", holding.Name()}}));
+            ASSERT_TRUE(holding.Wait(20000));
+        }
+        ClearServiceLog();
+        ASSERT_TRUE(WriteFileBytes(m_strList, bytes));
+        CNamedEventForTest go;
+        CChildProcess first(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
+        CChildProcess second(L"host \"" + m_strList + L"\" 0 exit", {{L"QM_TEST_GO", go.Name()}});
+        go.Set();
+        DWORD codes[2] = {};
+        ASSERT_TRUE(first.Wait(60000, &codes[0]) && second.Wait(60000, &codes[1]));
+        EXPECT_EQ(codes[0], static_cast<DWORD>(QM_UPDATE_DONE));
+        EXPECT_EQ(codes[1], static_cast<DWORD>(QM_UPDATE_DONE));
+        EXPECT_EQ(Results().size(), 3000u);
+        for (const std::wstring& record : AllLogRecords())
+            EXPECT_EQ(record.find(L"takes no new file"), std::wstring::npos) << WideToUtf8(record);
+    }
+    CStandInUpdater::EndAllRuns();
+}
+
 // A list the call cannot take is left as it was (a missing one becomes an empty list with the
 // type), nothing runs, and the log says why before the exit record.
 TEST_F(UpdateComponentsTest, ActionListRefusedBeforeTheRunIsKeptAndTheLogSaysWhy)
@@ -773,6 +813,72 @@ TEST_F(UpdateComponentsTest, SaveInPlaceEndedAtAnyStepIsFinishedByTheNextCall)
     EXPECT_EQ(Update(L"plugin", nullptr), QM_UPDATE_DONE);
     EXPECT_EQ(ReadFileBytes(m_strList).find("C399"), std::string::npos) << "the host's list, not the copy's";
     EXPECT_TRUE(ListFolder(m_folder.Path(), L"*.~qm").empty());
+}
+
+// A save in place ends after sealing its redo copy (the list still old, or cut to a beginning of
+// the new one); then the copy is damaged, the list's folder moved, or the list emptied by hand. A
+// copy that cannot be applied is kept under another name and named in the log; a whole copy
+// beside the list is the list's wherever its folder went; an empty list is the host's.
+TEST_F(UpdateComponentsTest, RedoCopyDamagedMovedOrOutdatedByTheHost)
+{
+    const struct
+    {
+        const char* label;
+        size_t flip, cut; // the copy's byte whose bit is flipped, the bytes cut off its end
+        bool moved, emptied;
+        int expected;
+    } cases[] = {{"a bit flipped", 100, 0, false, false, QM_UPDATE_NOT_SUPPORTED},
+                 {"10 bytes cut off", 0, 10, false, false, QM_UPDATE_NOT_SUPPORTED},
+                 {"folder moved", 0, 0, true, false, QM_UPDATE_DONE},
+                 {"list emptied by hand", 0, 0, false, true, QM_UPDATE_NOT_SUPPORTED}};
+    m_updater.SetScenario({"finish_code=0"});
+    int cutStep = 0;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        const std::wstring folder = m_folder.Child(L"before"), list = folder + L"/actions.xml";
+        ASSERT_TRUE(MakeFolder(folder) && WriteFileBytes(list, kActionList));
+        {
+            CNamedEventForTest holding;
+            CChildProcess holder(L"hold \"" + PlatformPathForTest(list) + L"\" 3",
+                                 {{L"QM_TEST_READY", holding.Name()}});
+            ASSERT_TRUE(holding.Wait(20000));
+            auto endSaveAt = [&](int step) {
+                DeleteFileForTest(list + L".~qm");
+                CChildProcess saver(L"save \"" + list + L"\" 50 400 " + std::to_wstring(step));
+                return saver.Wait(60000) && ReadFileBytes(list).find("</ActionList>") == std::string::npos;
+            };
+            while (cutStep == 0 || !endSaveAt(cutStep))
+                ASSERT_LT(++cutStep, 30) << "a step leaves the list cut";
+            if (c.emptied)
+                ASSERT_FALSE(endSaveAt(cutStep - 1)) << "ended before the cut";
+        }
+        std::string copy = ReadFileBytes(list + L".~qm");
+        copy[c.flip] ^= c.flip != 0 ? 0x08 : 0;
+        copy.resize(copy.size() - c.cut);
+        ASSERT_TRUE(WriteFileBytes(list + L".~qm", copy));
+        ASSERT_TRUE(!c.emptied || WriteFileBytes(list, ""));
+        m_strList = c.moved ? m_folder.Child(L"after/actions.xml") : list;
+        ASSERT_TRUE(!c.moved || ::MoveFileW(PlatformPathForTest(folder).c_str(),
+                                            PlatformPathForTest(m_folder.Child(L"after")).c_str()));
+        const std::string before = ReadFileBytes(m_strList);
+        ClearServiceLog();
+        EXPECT_EQ(Update(L"plugin", nullptr), c.expected);
+        if (c.moved)
+            EXPECT_EQ(Results().size(), 400u) << "finished from the copy";
+        else
+            EXPECT_EQ(ReadFileBytes(m_strList), before);
+        const bool damaged = c.flip != 0 || c.cut != 0;
+        const std::wstring kept = PlatformPathForTest(m_strList) + L".~qm.kept";
+        EXPECT_EQ(ReadFileBytes(kept) == copy, damaged);
+        std::vector<std::wstring> records = AllLogRecords();
+        EXPECT_EQ(std::count(records.begin(), records.end(),
+                             L"PL,REASON,UpdateComponents,a redo copy of the action list cannot be applied (it is "
+                             L"damaged): it is kept as " + kept + L": " + m_strList),
+                  damaged ? 1 : 0);
+        EXPECT_FALSE(FileExists(m_strList + L".~qm"));
+        ASSERT_TRUE(RemoveFolderTree(c.moved ? m_folder.Child(L"after") : folder));
+    }
 }
 
 // A file symbolic link: Windows makes one where links are allowed. Wine 8 answers success

@@ -43,7 +43,9 @@ std::string ReadFileBytes(const std::wstring& path)
 
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes)
 {
-    HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    // Sharing reading and writing: a file another process holds that way is written through.
+    HANDLE file = ::CreateFileW(PlatformPathForTest(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, CREATE_ALWAYS, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
