@@ -1,3 +1,4 @@
+#include "host/HostWindowsForTest.h"
 #include "host/PellorinModule.h"
 
 #include "support/ChildProcess.h"
@@ -370,18 +371,21 @@ TEST_F(UpdateComponentsTest, RelativeListIsResolvedAndLoggedResolved)
 // An updater that cannot run, or ends without its finish: every component 16, and the log says why.
 TEST_F(UpdateComponentsTest, UpdaterThatDidNotFinishMarksEveryComponent16)
 {
+    const std::wstring notAProgram = BinFolder() + L"qm_not_a_program.exe";
     const struct
     {
         const char* label;
-        const wchar_t* updater; // registered instead of the stand-in; null: the stand-in
+        std::wstring updater; // registered instead of the stand-in; empty: the stand-in
         std::vector<std::string> scenario;
-        std::wstring reason;
+        std::wstring reason;  // how the reason record begins
     } cases[] = {
         {"missing", L"C:\\no\\such\\updater.exe", {},
          L"PL,REASON,UpdateComponents,the registered updater's file is missing: C:\\no\\such\\updater.exe"},
-        {"crashed", nullptr, {"progress=4,CompA,0,0,1,1,5", "finish=none", "exit_code=7"},
+        {"crashed", L"", {"progress=4,CompA,0,0,1,1,5", "finish=none", "exit_code=7"},
          L"PL,REASON,UpdateComponents,the updater ended without reporting its finish (exit code 7): every component "
          L"gets 16"},
+        {"not a program", notAProgram, {},
+         L"PL,REASON,UpdateComponents,the updater could not be started: " + notAProgram + L",error 193: "},
     };
     for (const auto& c : cases)
     {
@@ -390,12 +394,15 @@ TEST_F(UpdateComponentsTest, UpdaterThatDidNotFinishMarksEveryComponent16)
         ASSERT_TRUE(WriteFileBytes(m_strList, kActionList));
         m_updater.SetScenario(c.scenario);
         CVestabelRegistration registration;
-        ASSERT_TRUE(registration.SetPath(c.updater != nullptr ? c.updater : m_updater.ExePath()));
+        ASSERT_TRUE(registration.SetPath(c.updater.empty() ? m_updater.ExePath() : c.updater));
+        CDialogSentry sentry;
         EXPECT_EQ(Update(), QM_UPDATE_DONE);
+        EXPECT_EQ(sentry.Closed(), 0u) << "a box waited for a click";
         EXPECT_EQ(Results(), (std::vector<std::wstring>{L"16", L"16", L"16"}));
         std::vector<std::wstring> records = AllLogRecords();
         ASSERT_GE(records.size(), 2u);
-        EXPECT_EQ(records[records.size() - 2], c.reason);
+        EXPECT_EQ(records[records.size() - 2].compare(0, c.reason.size(), c.reason), 0)
+            << WideToUtf8(records[records.size() - 2]);
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents,200");
     }
 }
