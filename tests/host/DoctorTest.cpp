@@ -11,6 +11,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,14 +74,18 @@ public:
             return run;
         if (::WaitForSingleObject(m_hProcess.Get(), 60000) != WAIT_OBJECT_0)
         {
-            ::TerminateProcess(m_hProcess.Get(), 99);
+            Kill();
             ADD_FAILURE() << "qmhost did not end within a minute";
         }
         ::GetExitCodeProcess(m_hProcess.Get(), &run.m_nExitCode);
         std::string bytes;
         char buffer[4096];
         DWORD read = 0;
-        while (::ReadFile(m_hRead.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        // What the ended child wrote is all in the pipe; the pipe itself may never close: under Wine
+        // the desktop's explorer.exe, started by the child's first window, keeps its output handle.
+        DWORD available = 0;
+        while (::PeekNamedPipe(m_hRead.Get(), nullptr, 0, nullptr, &available, nullptr) && available > 0 &&
+               ::ReadFile(m_hRead.Get(), buffer, std::min<DWORD>(available, sizeof(buffer)), &read, nullptr) && read > 0)
             bytes.append(buffer, read);
         run.m_strOutput = Utf8ToWide(bytes);
         return run;
@@ -229,12 +234,27 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
          {L"problem  updater      " + kRegistered + L" as REG_EXPAND_SZ %QM_DOCTOR_BIN%VestabelStandIn.exe; the "
           L"module takes the text as it stands and expands no variables, so it finds no file there, although " +
               BinFolder() + L"VestabelStandIn.exe exists\r\n",
-          L"what to do: store the expanded path as a string value: qmhost register --force \"" + BinFolder() +
-              L"VestabelStandIn.exe\""},
+          L"what to do: store the expanded path as a string value: qmhost register --repair \"" + BinFolder() +
+              L"VestabelStandIn.exe\" (it stays the machine's own registration"},
          REG_EXPAND_SZ},
         {"a folder",
          BinFolder(),
          {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"\r\n"}},
+        // The module takes the quotes as part of the name.
+        {"a path in quotes",
+         L"\"" + BinFolder() + L"VestabelStandIn.exe\"",
+         {L"problem  updater      " + kRegistered + L" as \"" + BinFolder() + L"VestabelStandIn.exe\" in quotes; the "
+          L"module takes the text as it stands, quotes and all, so it finds no file there, although " +
+              BinFolder() + L"VestabelStandIn.exe exists\r\n",
+          L"what to do: store the path without quotes: qmhost register --repair \"" + BinFolder() +
+              L"VestabelStandIn.exe\""}},
+        // Every start fails (error 193), and there is no version to judge.
+        {"a file that is not a program",
+         BinFolder() + L"qm_not_a_program.exe",
+         {L"problem  updater      " + kRegistered + L": " + BinFolder() + L"qm_not_a_program.exe, but that file is "
+          L"not a program: every call fails to start it (error 193",
+          L"what to do: repair or reinstall the update service, whose registration names a file that is not its "
+          L"updater\r\n"}},
     };
     for (const MissingCase& c : cases)
     {
@@ -535,6 +555,50 @@ TEST_F(QmhostRegistration, RegisterKeepsWhatItReplacesAndUnregisterPutsItBack)
     EXPECT_EQ(ReadRegistrationNow().m_nType, DWORD(REG_NONE));
 }
 
+// The doctor's advice for a registration the module cannot use, run as it stands, leaves the
+// service's own registration usable, and the kit's clean-up step leaves it so.
+TEST_F(QmhostRegistration, TheDoctorsRepairStaysAsTheMachinesOwnRegistration)
+{
+    // A program that is no stand-in, which unregister would remove as such.
+    const std::wstring program = PlatformPathForTest(BinFolder()) + L"qm_ver_1_1_0_13.exe";
+    const struct
+    {
+        const char* label;
+        std::wstring value;
+        DWORD type;
+    } cases[] = {
+        {"variables to expand", L"%QM_DOCTOR_BIN%qm_ver_1_1_0_13.exe", REG_EXPAND_SZ},
+        {"in quotes", L"\"" + program + L"\"", REG_SZ},
+    };
+    ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", PlatformPathForTest(BinFolder()).c_str());
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ASSERT_TRUE(m_registration.SetRaw(c.value.c_str(), DWORD((c.value.size() + 1) * sizeof(wchar_t)), c.type));
+        DoctorRun doctor = RunQmhost(L"doctor");
+        const std::wstring advice = L": qmhost ";
+        size_t at = doctor.m_strOutput.find(L"what to do: ");
+        at = at == std::wstring::npos ? at : doctor.m_strOutput.find(advice, at);
+        ASSERT_NE(at, std::wstring::npos) << "the doctor names a command\n" << WideToUtf8(doctor.m_strOutput);
+        std::wstring command = doctor.m_strOutput.substr(at + advice.size());
+        command = command.substr(0, command.find(L"\" ") + 1);
+        DoctorRun repair = RunQmhost(command);
+        EXPECT_EQ(repair.m_nExitCode, 0u) << WideToUtf8(command) << "\n" << WideToUtf8(repair.m_strOutput);
+        EXPECT_TRUE(ReadRegistrationNow().Is(REG_SZ, program));
+        EXPECT_TRUE(RunQmhost(L"doctor").Has(L"ok       updater      "));
+
+        DoctorRun cleanUp = RunQmhost(L"unregister");
+        EXPECT_TRUE(ReadRegistrationNow().Is(REG_SZ, program)) << WideToUtf8(cleanUp.m_strOutput);
+    }
+    ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", nullptr);
+    // A repair stores only the file the registration already names.
+    ASSERT_TRUE(m_registration.SetRaw(kInstalled.c_str(), DWORD((kInstalled.size() + 1) * sizeof(wchar_t)),
+                                      REG_EXPAND_SZ));
+    DoctorRun refused = RunQmhost(L"register --repair \"" + StandInPath() + L"\"");
+    EXPECT_EQ(refused.m_nExitCode, 1u) << WideToUtf8(refused.m_strOutput);
+    EXPECT_TRUE(ReadRegistrationNow().Is(REG_EXPAND_SZ, kInstalled));
+}
+
 TEST_F(QmhostRegistration, AKilledDemosRegistrationIsPutBackByTheNextCommand)
 {
     std::unique_ptr<CQmhostProcess> demo = StartDemo();
@@ -571,6 +635,7 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         kFolder,
         kMissing,
         kHeld, // held open by another program that shares neither writing nor deletion
+        kReadOnly,
     };
     const struct
     {
@@ -579,6 +644,10 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         const char* bytes;
         DWORD exitCode;
         std::wstring says;
+        std::wstring advice = L""; // checked where given
+        // Where given: the call's reason record names the same cause, "<reason>: <list>", and the
+        // doctor the same system error.
+        std::wstring reason = L"";
     } cases[] = {
         {"two components and one without Action", kFile,
          "<ActionList ParentAppName=\"A\"><Component ID=\"a\" Action=\"update\"/><Component ID=\"b\" "
@@ -604,15 +673,21 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
          L"the action list does not exist: UpdateComponents answers 100 and writes an empty list"},
         // Where nothing can be written; as root under Wine no folder refuses files, a missing one does.
         {"no folder/to write in", kMissing, nullptr, 1, L"the action list's folder takes no new file"},
-        {"a folder", kFolder, nullptr, 1, L"the action list is a folder"},
+        {"a folder", kFolder, nullptr, 1, L"the action list is a folder",
+         L"what to do: pass the path of the action list's file, not of a folder\r\n", L"the action list is a folder"},
         {"held by another program", kHeld, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
-         L"the action list cannot be written now"},
+         L"another program holds the action list without sharing its writing (error 32",
+         L"what to do: close the program that holds the list, or have it share writing\r\n",
+         L"another program holds the action list without sharing its writing"},
+        {"read-only", kReadOnly, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
+         L"the action list is read-only (error 5", L"what to do: clear the list's read-only attribute",
+         L"the action list is read-only"},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.label);
         std::wstring list = folder.Child(Utf8ToWide(c.label) + L".xml");
-        if (c.kind == kFile || c.kind == kHeld)
+        if (c.kind == kFile || c.kind == kHeld || c.kind == kReadOnly)
         {
             ASSERT_TRUE(WriteFileBytes(list, c.bytes));
         }
@@ -624,9 +699,12 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         if (c.kind == kHeld)
             held.Reset(::CreateFileW(PlatformPathForTest(list).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
+        if (c.kind == kReadOnly)
+            ASSERT_TRUE(::SetFileAttributesW(PlatformPathForTest(list).c_str(), FILE_ATTRIBUTE_READONLY));
         DoctorRun run = RunQmhost(L"doctor --list \"" + PlatformPathForTest(list) + L"\" plugin");
         EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
         EXPECT_TRUE(run.Has(c.says)) << WideToUtf8(run.m_strOutput);
+        EXPECT_TRUE(c.advice.empty() || run.Has(c.advice)) << WideToUtf8(run.m_strOutput);
         EXPECT_TRUE(run.Has(c.exitCode == 0 ? L"ok       action list" : L"problem  action list"));
         // The doctor only read the list, and its copy is gone.
         EXPECT_EQ(ListFolder(folder.Path(), L"*.~qm*").size(), 0u);
@@ -639,8 +717,22 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
             EXPECT_EQ(c.kind == kFolder, ::GetFileAttributesW(PlatformPathForTest(list).c_str()) != INVALID_FILE_ATTRIBUTES);
         }
 
+        ClearServiceLog();
         int result = module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr);
+        ::SetFileAttributesW(PlatformPathForTest(list).c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(result == QM_UPDATE_NOT_SUPPORTED, c.exitCode == 1) << result;
+        if (!c.reason.empty())
+        {
+            std::vector<std::wstring> records = AllLogRecords();
+            ASSERT_GE(records.size(), 2u);
+            const std::wstring& record = records[records.size() - 2];
+            const std::wstring reason = L"PL,REASON,UpdateComponents," + c.reason + L": " + list;
+            ASSERT_EQ(record.rfind(reason, 0), 0u) << WideToUtf8(record);
+            // ",error <n>: <text>" after the path: the doctor's finding carries the same.
+            std::wstring error = record.substr(reason.size());
+            EXPECT_TRUE(error.empty() || run.Has(L" (" + error.substr(1) + L"): UpdateComponents answers 100"))
+                << WideToUtf8(record) << "\n" << WideToUtf8(run.m_strOutput);
+        }
         if (result == QM_UPDATE_NOT_SUPPORTED && c.bytes != nullptr)
         {
             EXPECT_EQ(ReadFileBytes(list), c.bytes) << "a refused list is left as it was";

@@ -576,24 +576,42 @@ private:
     std::thread m_releaser;
 };
 
+// The reason names what the list shows: the save's own error is access denied for both.
 TEST_F(UpdateComponentsTest, ActionListThatCannotBeWrittenGives100BeforeTheRun)
 {
-    std::string before = ReadFileBytes(m_strList);
+    const struct
     {
-        CHeldFile held;
-        held.Hold(m_strList);
-        EXPECT_EQ(Update(L"plugin"), QM_UPDATE_NOT_SUPPORTED);
+        const char* label;
+        bool readOnly; // else held by another program that shares no writing
+        std::wstring reason;
+    } cases[] = {
+        {"held", false, L"another program holds the action list without sharing its writing: " + m_strList + L",error 32: "},
+        {"read-only", true, L"the action list is read-only: " + m_strList + L",error 5: "},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.label);
+        ClearServiceLog();
+        std::string before = ReadFileBytes(m_strList);
+        {
+            CHeldFile held;
+            if (c.readOnly)
+                ASSERT_TRUE(::SetFileAttributesW(PlatformPathForTest(m_strList).c_str(), FILE_ATTRIBUTE_READONLY));
+            else
+                held.Hold(m_strList);
+            EXPECT_EQ(Update(L"plugin"), QM_UPDATE_NOT_SUPPORTED);
+            ::SetFileAttributesW(PlatformPathForTest(m_strList).c_str(), FILE_ATTRIBUTE_NORMAL);
+        }
+        EXPECT_TRUE(m_updater.Runs().empty());
+        EXPECT_EQ(ReadFileBytes(m_strList), before);
+        std::vector<std::wstring> records = AllLogRecords();
+        ASSERT_EQ(records.size(), 5u);
+        // Wine refuses the replace with access denied, Windows with a sharing violation.
+        const std::wstring saveFailed = L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ";
+        EXPECT_EQ(records[2].compare(0, saveFailed.size(), saveFailed), 0) << WideToUtf8(records[2]);
+        EXPECT_EQ(records[3].rfind(L"PL,REASON,UpdateComponents," + c.reason, 0), 0u) << WideToUtf8(records[3]);
+        EXPECT_EQ(records[4], L"PL,API_END,UpdateComponents,100");
     }
-    EXPECT_TRUE(m_updater.Runs().empty());
-    EXPECT_EQ(ReadFileBytes(m_strList), before);
-    std::vector<std::wstring> records = AllLogRecords();
-    ASSERT_EQ(records.size(), 5u);
-    // Wine refuses the replace with access denied, Windows with a sharing violation.
-    const std::wstring saveFailed = L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ";
-    EXPECT_EQ(records[2].compare(0, saveFailed.size(), saveFailed), 0) << WideToUtf8(records[2]);
-    EXPECT_EQ(records[3].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing (another program may "
-                               L"hold it without sharing its writing): " + m_strList + L",error ", 0), 0u);
-    EXPECT_EQ(records[4], L"PL,API_END,UpdateComponents,100");
 }
 
 CHeldFile* g_holder = nullptr;
@@ -663,7 +681,8 @@ TEST_F(UpdateComponentsTest, FinalSaveWaitsForAListHeldForAMomentAndReportsOneNe
         EXPECT_EQ(records.back(), L"PL,API_END,UpdateComponents," + std::to_wstring(c.expected));
         bool reported = records[records.size() - 3].rfind(L"PL,SAVE_FAILED,UpdateComponents," + m_strList + L",error ", 0) == 0;
         EXPECT_EQ(reported, c.expected != QM_UPDATE_DONE);
-        bool explained = records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,the action list refuses writing", 0) == 0;
+        bool explained =
+            records[records.size() - 2].rfind(L"PL,REASON,UpdateComponents,another program holds the action list", 0) == 0;
         EXPECT_EQ(explained, c.expected != QM_UPDATE_DONE);
     }
     ::DestroyWindow(window);
