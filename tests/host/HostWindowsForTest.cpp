@@ -74,33 +74,3 @@ void CancelDialogsOfThread(DWORD threadId)
 {
     ::EnumThreadWindows(threadId, CancelDialog, 0);
 }
-
-CDialogSentry::CDialogSentry()
-    : m_watch([this] {
-          for (; !m_bStop; ::Sleep(50))
-              ::EnumWindows(CloseIfOwn, reinterpret_cast<LPARAM>(this));
-      })
-{
-}
-
-CDialogSentry::~CDialogSentry()
-{
-    m_bStop = true;
-    m_watch.join();
-}
-
-BOOL CALLBACK CDialogSentry::CloseIfOwn(HWND window, LPARAM lParam)
-{
-    auto* sentry = reinterpret_cast<CDialogSentry*>(lParam);
-    DWORD process = 0;
-    ::GetWindowThreadProcessId(window, &process);
-    wchar_t className[16] = {};
-    ::GetClassNameW(window, className, 16);
-    if (process == ::GetCurrentProcessId() && wcscmp(className, L"#32770") == 0 && ::IsWindowVisible(window))
-    {
-        ::PostMessageW(window, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        if (sentry->m_seen.insert(window).second)
-            ++sentry->m_nClosed;
-    }
-    return TRUE;
-}

@@ -3,10 +3,6 @@
 
 #include <windows.h>
 
-#include <atomic>
-#include <set>
-#include <thread>
-
 class CHostWindow
 {
 public:
@@ -30,24 +26,3 @@ HWND WaitForDialog(const wchar_t* caption, DWORD timeoutMs);
 // Ends every dialog of a thread with IDCANCEL: the way out when a test could not find the one
 // it expected, so that the modal call it waits for still returns.
 void CancelDialogsOfThread(DWORD threadId);
-
-// While it lives, closes every dialog (#32770) of this process that shows and counts them: a call
-// that would wait for a click on a box fails its test instead of hanging it.
-class CDialogSentry
-{
-public:
-    CDialogSentry();
-    ~CDialogSentry();
-    CDialogSentry(const CDialogSentry&) = delete;
-    CDialogSentry& operator=(const CDialogSentry&) = delete;
-
-    size_t Closed() const { return m_nClosed; }
-
-private:
-    static BOOL CALLBACK CloseIfOwn(HWND window, LPARAM lParam);
-
-    std::atomic<bool> m_bStop{false};
-    std::atomic<size_t> m_nClosed{0};
-    std::set<HWND> m_seen; // the watching thread's only
-    std::thread m_watch;
-};

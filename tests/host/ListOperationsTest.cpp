@@ -1,4 +1,3 @@
-#include "host/HostWindowsForTest.h"
 #include "host/PellorinModule.h"
 
 #include "support/FileUtilForTest.h"
@@ -229,21 +228,6 @@ TEST_F(ListOperationsTest, MissingUpdaterGives16AfterWritingTheRequest)
     // A folder registered as the updater is not started either.
     ASSERT_TRUE(registration.SetPath(PlatformPathForTest(m_folder.Path())));
     EXPECT_EQ(Latest(m_folder.Child(L"l.xml"), L"t", L"1"), QM_LIST_NOT_SUPPORTED);
-
-    // A file that is not a program fails to start at once: no box waits for a click.
-    const std::wstring notAProgram = BinFolder() + L"qm_not_a_program.exe";
-    ASSERT_TRUE(registration.SetPath(notAProgram));
-    ClearServiceLog();
-    {
-        CDialogSentry sentry;
-        EXPECT_EQ(Installed(L"App1", m_folder.Child(L"i.xml"), L"t"), QM_LIST_NOT_SUPPORTED);
-        EXPECT_EQ(sentry.Closed(), 0u) << "a box waited for a click";
-    }
-    records = ArchivedRecords();
-    ASSERT_EQ(records.size(), 5u);
-    const std::wstring reason =
-        L"PL,REASON,GetInstalledComponentList,the updater could not be started: " + notAProgram + L",error 193: ";
-    EXPECT_EQ(records[3].compare(0, reason.size(), reason), 0) << WideToUtf8(records[3]);
 }
 
 TEST_F(ListOperationsTest, NumbersSkipExistingFilesAndFolders)
