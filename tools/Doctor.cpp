@@ -104,8 +104,8 @@ void CheckUpdater(CDoctorReport& report)
         if (ProbeProgramFile(path) == ERROR_BAD_EXE_FORMAT)
         {
             report.Problem(L"updater",
-                           registered + L": " + path + L", but that file is not a program: every call fails to "
-                                                        L"start it (" + DescribeSystemError(ERROR_BAD_EXE_FORMAT) + L")",
+                           registered + L": " + path + L", but that file is not a program: every call fails to start "
+                                                        L"it (" + DescribeSystemError(ERROR_BAD_EXE_FORMAT) + L")",
                            L"repair or reinstall the update service, whose registration names a file that is not "
                            L"its updater");
             return;
@@ -348,11 +348,13 @@ QMListTrial TryTheCallsSteps(const std::wstring& list, const std::wstring& compo
     {
         trial.m_strWhy = refusal.m_strReason;
         trial.m_nSystemError = refusal.m_nSystemError;
-        trial.m_strRemedy =
-            refusal.m_eKind == QMListWriteRefusal::QM_READ_ONLY
-                ? L"clear the list's read-only attribute: the call writes the component type and every result into it"
-            : refusal.m_eKind == QMListWriteRefusal::QM_HELD ? L"close the program that holds the list, or have it share writing"
-                                                             : L"give this user write access to the list";
+        if (refusal.m_eKind == QMListWriteRefusal::QM_READ_ONLY)
+            trial.m_strRemedy =
+                L"clear the list's read-only attribute: the call writes the component type and every result into it";
+        else if (refusal.m_eKind == QMListWriteRefusal::QM_HELD)
+            trial.m_strRemedy = L"close the program that holds the list, or have it share writing";
+        else
+            trial.m_strRemedy = L"give this user write access to the list";
         return trial;
     }
     // Every save of the list writes a temporary file beside it and renames it into place; where

@@ -6,8 +6,8 @@
    and the value it writes. A demo's entry lives while the demo runs; a registration's entry
    lives until qmhost unregister puts the replaced value back; a repair's only while it changes
    the value. A qmhost process that dies in the middle of a change leaves its entry behind, and
-   the next qmhost command undoes that change before anything else. Demos, registrations and unregistrations take turns through a named
-   mutex that the system releases with its holder. */
+   the next qmhost command undoes that change before anything else. Demos, registrations and
+   unregistrations take turns through a named mutex that the system releases with its holder. */
 
 #ifdef __cplusplus
 extern "C" {
