@@ -2,6 +2,7 @@
 
 #include "actionlist/QMActionListXML.h"
 #include "sys/PathUtil.h"
+#include "sys/QMFileUtil.h"
 #include "xml/XMLElement.h"
 #include "xml/XMLLoadProblem.h"
 #include "xml/XMLParser.h"
@@ -74,4 +75,36 @@ QMActionListCheck CheckActionList(const std::wstring& path)
     }
     check.m_bAccepted = true;
     return check;
+}
+
+QMListWriteRefusal CheckListWriteRefusal(const std::wstring& path)
+{
+    QMListWriteRefusal refusal;
+    DWORD attributes = ::GetFileAttributesW(ToPlatformPath(path).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return refusal;
+    // The attribute tells, not an open: the save refuses a read-only list even where the
+    // platform would let this user write it (its owner, an administrator, root under Wine).
+    if (attributes & FILE_ATTRIBUTE_READONLY)
+    {
+        refusal.m_eKind = QMListWriteRefusal::QM_READ_ONLY;
+        refusal.m_strReason = L"the action list is read-only";
+        refusal.m_nSystemError = ERROR_ACCESS_DENIED; // what the save meets
+        return refusal;
+    }
+    DWORD error = ProbeFileWriting(path);
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+    {
+        refusal.m_eKind = QMListWriteRefusal::QM_HELD;
+        refusal.m_strReason = L"another program holds the action list without sharing its writing";
+    }
+    else if (error == ERROR_ACCESS_DENIED)
+    {
+        refusal.m_eKind = QMListWriteRefusal::QM_NOT_PERMITTED;
+        refusal.m_strReason = L"this user may not write the action list";
+    }
+    else
+        return refusal;
+    refusal.m_nSystemError = error;
+    return refusal;
 }

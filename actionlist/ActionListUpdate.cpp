@@ -1,5 +1,7 @@
 #include "actionlist/ActionListUpdate.h"
 
+#include "actionlist/ActionListCheck.h"
+
 #include "log/LogFolderScope.h"
 #include "log/ReasonRecord.h"
 #include "log/ServiceLog.h"
@@ -40,8 +42,9 @@ bool RetryWhilePassing(Attempt&& attempt)
     }
 }
 
-// Why a save of the list at path failed, naming what refused it.
-std::wstring DescribeSaveFailure(const QMFileSave& save, DWORD error, const std::wstring& path)
+// Why a save of the list at path failed, naming what refused it; error becomes the one that
+// showed the cause.
+std::wstring DescribeSaveFailure(const QMFileSave& save, DWORD& error, const std::wstring& path)
 {
     if (IsDiskFullError(error))
         return L"the disk of " + save.m_strRefused + L" is full: the action list keeps its old text: " + path;
@@ -49,7 +52,15 @@ std::wstring DescribeSaveFailure(const QMFileSave& save, DWORD error, const std:
         return L"another save of the action list (another host's, or another call's) held " + save.m_strRefused +
                L" for longer than the module waits: the action list keeps its old text: " + path;
     if (!save.m_bFolderRefused)
-        return L"the action list refuses writing (another program may hold it without sharing its writing): " + path;
+    {
+        // The save's own error cannot tell: a refused replace is access denied for a read-only
+        // file and for a holder alike. What the file shows now can.
+        QMListWriteRefusal refusal = CheckListWriteRefusal(save.m_strRefused.empty() ? path : save.m_strRefused);
+        if (refusal.m_nSystemError != ERROR_SUCCESS)
+            error = refusal.m_nSystemError;
+        return (refusal.m_strReason.empty() ? L"the action list cannot be written" : refusal.m_strReason) + L": " +
+               path;
+    }
     if (!save.m_strOwnFolder.empty() && save.m_strRefused == GetFullPlatformPath(save.m_strOwnFolder))
         return L"the action list's folder takes no new file, and the module's own folder " + save.m_strRefused +
                L" takes no redo copy: " + path;
@@ -177,6 +188,7 @@ bool SaveActionListRetrying(const CQMActionListXML& model, const std::wstring& p
         return true;
     WriteServiceLog(kServiceLogSource, L"SAVE_FAILED",
                     JoinLogFields({L"UpdateComponents", path, DescribeSystemError(error)}));
-    WriteReasonRecord(kLogNameUpdateComponents, DescribeSaveFailure(save, error, path), error);
+    std::wstring why = DescribeSaveFailure(save, error, path);
+    WriteReasonRecord(kLogNameUpdateComponents, why, error);
     return false;
 }

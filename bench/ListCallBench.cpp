@@ -71,7 +71,7 @@ bool RunDirect(const std::wstring& exePath, const std::wstring& requestPath, con
     std::wstring parameters = ParametersFor(requestPath);
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"open";
     info.lpFile = exePath.c_str();
     info.lpParameters = parameters.c_str();

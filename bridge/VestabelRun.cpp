@@ -68,7 +68,10 @@ bool RunVestabel(const wchar_t* logName, const std::vector<std::wstring>& argume
 
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    // Without NO_UI the shell answers a file that is not a program (or any other refusal) with
+    // a modal box in this process, and the host's call waits for a click; with it the start
+    // fails at once with the error, which the reason record carries.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
     info.lpVerb = L"open";
     info.lpFile = updater.c_str();
     info.lpParameters = parameters.c_str();

@@ -39,3 +39,11 @@ bool IsWriteRefusalPassing(const std::wstring& path)
     DWORD error = ::GetLastError();
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
+
+unsigned long ProbeFileWriting(const std::wstring& path)
+{
+    CQMFileHandle probe(::CreateFileW(ToPlatformPath(path).c_str(), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    return probe ? ERROR_SUCCESS : ::GetLastError();
+}

@@ -31,3 +31,9 @@ bool EnsureFolder(const wchar_t* path);
 // handle holds the file without write sharing or a lock on it (or it has just become
 // writable); false when nothing is there, it is a folder or read-only, or access is refused.
 bool IsWriteRefusalPassing(const std::wstring& path);
+
+// What opening the existing file at path for writing, sharing everything, meets now:
+// ERROR_SUCCESS, ERROR_SHARING_VIOLATION while another handle holds it without write sharing
+// (a holder that shares writing but not deletion has it written in place, so it does not count),
+// ERROR_ACCESS_DENIED where this user may not write it, or another error of the platform's.
+unsigned long ProbeFileWriting(const std::wstring& path);

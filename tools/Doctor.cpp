@@ -16,6 +16,7 @@
 #include "sys/PathUtil.h"
 #include "sys/VersionInfo.h"
 #include "tools/DoctorProbes.h"
+#include "tools/RegisteredPathFix.h"
 #include "ui/MutexProbe.h"
 #include "ui/ProgressWindow.h"
 #include "protocol/QMProgressData.h"
@@ -85,42 +86,53 @@ void CheckVersionGate(CDoctorReport& report, const std::wstring& updaterPath)
                                   std::to_wstring(QM_MANAGEMENT_SUPPORTED));
 }
 
-// What the platform would make of the variables in text (the module makes nothing of them).
-std::wstring ExpandVariables(const std::wstring& text)
-{
-    std::vector<wchar_t> expanded(32768);
-    DWORD length = ::ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
-    return length == 0 || length > expanded.size() ? text : std::wstring(expanded.data());
-}
-
 void CheckUpdater(CDoctorReport& report)
 {
     std::wstring path = GetVestabelExePath();
+    const std::wstring registered = L"registered in " + std::wstring(kRegistryView);
     if (path.empty())
     {
         report.Problem(L"updater",
-                       L"not registered in " + std::wstring(kRegistryView) + L" (HKLM\\" + kVestabelInstallKey +
-                           L", value \"" + kVestabelPathValue + L"\"): every operation answers not supported",
+                       L"not " + registered + L" (HKLM\\" + kVestabelInstallKey + L", value \"" +
+                           kVestabelPathValue + L"\"): every operation answers not supported",
                        L"install the update service, or register its updater: qmhost register <updaterPath>");
         return;
     }
     if (VestabelExeUsable(path))
     {
-        report.Ok(L"updater", L"registered in " + std::wstring(kRegistryView) + L": " + path);
+        // A file that is there but no program: every start fails, and no version can be judged.
+        if (ProbeProgramFile(path) == ERROR_BAD_EXE_FORMAT)
+        {
+            report.Problem(L"updater",
+                           registered + L": " + path + L", but that file is not a program: every call fails to start "
+                                                        L"it (" + DescribeSystemError(ERROR_BAD_EXE_FORMAT) + L")",
+                           L"repair or reinstall the update service, whose registration names a file that is not "
+                           L"its updater");
+            return;
+        }
+        report.Ok(L"updater", registered + L": " + path);
         CheckVersionGate(report, path);
         return;
     }
     // Without the file there is no version to judge: the one thing to do is the file's.
-    std::wstring expanded = ExpandVariables(path);
-    if (ReadUpdaterRegistrationType() == REG_EXPAND_SZ && expanded != path && VestabelExeUsable(expanded))
-        report.Problem(L"updater",
-                       L"registered in " + std::wstring(kRegistryView) + L" as REG_EXPAND_SZ " + path +
-                           L"; the module takes the text as it stands and expands no variables, so it finds no "
-                           L"file there, although " + expanded + L" exists",
-                       L"store the expanded path as a string value: qmhost register --force \"" + expanded + L"\"");
-    else
-        report.Problem(L"updater", L"registered in " + std::wstring(kRegistryView) + L", but no file at " + path,
+    QMRegisteredPathFix fix = FindRegisteredPathFix(path, ReadUpdaterRegistrationType());
+    if (fix.m_strPath.empty())
+    {
+        report.Problem(L"updater", registered + L", but no file at " + path,
                        L"repair or reinstall the update service, whose registration names a file that is gone");
+        return;
+    }
+    std::wstring as = fix.m_bExpanded ? L" as REG_EXPAND_SZ " : L" as ";
+    report.Problem(L"updater",
+                   registered + as + path + (fix.m_bQuoted ? L" in quotes" : L"") +
+                       L"; the module takes the text as it stands" + (fix.m_bQuoted ? L", quotes and all" : L"") +
+                       (fix.m_bExpanded ? (fix.m_bQuoted ? L", and expands no variables" : L" and expands no variables")
+                                        : L"") +
+                       L", so it finds no file there, although " + fix.m_strPath + L" exists",
+                   std::wstring(L"store ") + (fix.m_bExpanded ? L"the expanded path as a string value" : L"the path") +
+                       (fix.m_bQuoted ? L" without quotes" : L"") + L": qmhost register --repair \"" +
+                       fix.m_strPath + L"\" (it stays the machine's own registration, which qmhost unregister "
+                                       L"leaves as it is)");
 }
 
 void CheckWorkFolder(CDoctorReport& report)
@@ -286,6 +298,9 @@ struct QMListTrial
     bool m_bAccepted = false;
     std::wstring m_strWhy;
     DWORD m_nSystemError = ERROR_SUCCESS;
+    // What to do about m_strWhy, where the steps found the cause.
+    std::wstring m_strRemedy;
+    bool m_bFolder = false; // the path names a folder
     // The list's folder takes no file: whatever the list holds, that is the reason.
     bool m_bFolderRefuses = false;
     // The list's folder takes no file, but the list is there and written in place: the folder.
@@ -326,24 +341,34 @@ QMListTrial TryTheCallsSteps(const std::wstring& list, const std::wstring& compo
     DWORD attributes = ::GetFileAttributesW(platform.c_str());
     bool exists = attributes != INVALID_FILE_ATTRIBUTES;
     bool file = exists && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-    DWORD error = file ? ProbeFileReplaceable(platform) : ERROR_SUCCESS;
-    if (error != ERROR_SUCCESS)
+    trial.m_bFolder = exists && !file;
+    // In the words of the call's reason record after its save is refused.
+    QMListWriteRefusal refusal = CheckListWriteRefusal(list);
+    if (refusal.m_eKind != QMListWriteRefusal::QM_WRITABLE)
     {
-        trial.m_strWhy = L"the action list cannot be written now (another program holds it without sharing its "
-                         L"writing, or it is read-only)";
-        trial.m_nSystemError = error;
+        trial.m_strWhy = refusal.m_strReason;
+        trial.m_nSystemError = refusal.m_nSystemError;
+        if (refusal.m_eKind == QMListWriteRefusal::QM_READ_ONLY)
+            trial.m_strRemedy =
+                L"clear the list's read-only attribute: the call writes the component type and every result into it";
+        else if (refusal.m_eKind == QMListWriteRefusal::QM_HELD)
+            trial.m_strRemedy = L"close the program that holds the list, or have it share writing";
+        else
+            trial.m_strRemedy = L"give this user write access to the list";
         return trial;
     }
     // Every save of the list writes a temporary file beside it and renames it into place; where
     // the folder takes none, a list that is there is written in place, behind a redo copy in the
     // module's own folder, and the copy of this trial goes there too.
     std::wstring copyFolder = GetParentFolder(list);
-    error = ProbeFolderWritable(ToPlatformPath(copyFolder));
+    DWORD error = ProbeFolderWritable(ToPlatformPath(copyFolder));
     if (error != ERROR_SUCCESS && !file)
     {
         trial.m_strWhy = L"the action list's folder takes no new file, so the list cannot be written";
         trial.m_nSystemError = error;
         trial.m_bFolderRefuses = true;
+        trial.m_strRemedy = L"write the list before the call, or give this user the right to create files in " +
+                            ToPlatformPath(GetParentFolder(list));
         return trial;
     }
     if (error != ERROR_SUCCESS)
@@ -394,15 +419,18 @@ int RunListCheck(const wchar_t* path, const wchar_t* componentType)
             if (error != ERROR_SUCCESS)
                 finding += L" (" + DescribeSystemError(error) + L")";
             bool created = check.m_bMissing && !trial.m_bFolderRefuses;
+            std::wstring remedy = created ? L"write the action list before the call"
+                                  : trialSays && !trial.m_strRemedy.empty() ? trial.m_strRemedy
+                                  : trialSays ? L"let the call write the list and its folder: close the program that "
+                                                L"holds it, or give this user write access"
+                                  : trial.m_bFolder ? L"pass the path of the action list's file, not of a folder"
+                                                    : L"write the list as the kit's README describes it: root "
+                                                      L"ActionList, a Component element with ID and Action for each "
+                                                      L"component";
             report.Problem(L"action list", finding + L": UpdateComponents answers " + std::to_wstring(QM_UPDATE_NOT_SUPPORTED) +
                                                (created ? L" and writes an empty list with its component type"
                                                         : L" and leaves the file as it is"),
-                           created ? L"write the action list before the call"
-                           : !trialSays
-                               ? L"write the list as the kit's README describes it: root ActionList, "
-                                 L"a Component element with ID and Action for each component"
-                               : L"let the call write the list and its folder: close the program that holds it, "
-                                 L"or give this user write access");
+                           remedy);
             return 1;
         }
         report.Ok(L"action list", std::to_wstring(check.m_nComponents) +

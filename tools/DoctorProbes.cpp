@@ -170,12 +170,14 @@ DWORD ProbeFileAppendable(const std::wstring& path)
     return file ? ERROR_SUCCESS : ::GetLastError();
 }
 
-DWORD ProbeFileReplaceable(const std::wstring& path)
+DWORD ProbeProgramFile(const std::wstring& path)
 {
-    CQMFileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file ? ERROR_SUCCESS : ::GetLastError();
+    DWORD type = 0;
+    if (::GetBinaryTypeW(path.c_str(), &type))
+        return ERROR_SUCCESS;
+    // Windows says so with ERROR_BAD_EXE_FORMAT; Wine fails without setting an error.
+    DWORD error = ::GetLastError();
+    return error == ERROR_SUCCESS || error == ERROR_BAD_FORMAT ? ERROR_BAD_EXE_FORMAT : error;
 }
 
 bool IsMutexHeld(const std::wstring& name)

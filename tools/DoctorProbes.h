@@ -17,10 +17,10 @@ DWORD ProbeFolderWritable(const std::wstring& folder);
 // Nothing is written, and a missing file is not created.
 DWORD ProbeFileAppendable(const std::wstring& path);
 
-// ERROR_SUCCESS when the existing file could be saved now: no other program holds it without
-// sharing its writing (a holder that shares writing but not deletion has it written in place),
-// and it is not read-only. Nothing is written.
-DWORD ProbeFileReplaceable(const std::wstring& path);
+// ERROR_BAD_EXE_FORMAT when the file is not a program the system would start (a text file
+// under a program's name), which the shell refuses with that error; ERROR_SUCCESS for a
+// program; another error when the file cannot be read to tell.
+DWORD ProbeProgramFile(const std::wstring& path);
 
 // True when the named mutex exists. It is opened for SYNCHRONIZE only and never waited on,
 // so it is never owned; access denied means it exists (another account or integrity level).

@@ -4,6 +4,7 @@
 #include "sys/Handle.h"
 #include "sys/ProcessProbe.h"
 #include "tools/ConsoleText.h"
+#include "tools/RegisteredPathFix.h"
 
 #include <windows.h>
 
@@ -20,6 +21,8 @@ constexpr REGSAM kView = KEY_WOW64_32KEY;
 constexpr const wchar_t* kJournalKey = L"SOFTWARE\\Tavrin_Inc_ZL\\Pellorin Kit";
 constexpr const wchar_t* kDemoEntry = L"Demo";
 constexpr const wchar_t* kRegisterEntry = L"Register";
+// Lives only while a repair changes the value: a repair is the machine's own from then on.
+constexpr const wchar_t* kRepairEntry = L"Repair";
 // One name for the whole machine: a demo in another session borrows the same value.
 constexpr const wchar_t* kTurnMutexName = L"Global\\Tavrin_Inc_ZL_QMHost_Registration";
 // A demo takes a few seconds; a registration hardly any time.
@@ -349,6 +352,8 @@ void RecoverWithTurn()
         UndoChange(journal, kDemoEntry, L"a qmhost demo");
     if (ReadJournal(kRegisterEntry, journal) && journal.m_nState == QM_CHANGE_PENDING)
         UndoChange(journal, kRegisterEntry, L"a qmhost register or unregister");
+    if (ReadJournal(kRepairEntry, journal))
+        UndoChange(journal, kRepairEntry, L"a qmhost register --repair");
 }
 
 // With the turn held: undoes what a killed qmhost left, and reads the registration as it is now.
@@ -432,6 +437,49 @@ int Register(const wchar_t* path, bool force)
     QMPrint(L"registered updater: %ls\n", full.c_str());
     if (!kitsOwn && current.m_bPresent)
         QMPrint(L"it replaced %ls, which \"qmhost unregister\" puts back\n", Describe(current).c_str());
+    return 0;
+}
+
+// Stores the file the registration already names in the form the module can use. Not kept
+// for unregister: the value is the service's own, repaired, and no kit registration.
+int Repair(const wchar_t* path)
+{
+    std::wstring full = ResolveExecutable(path);
+    if (full.empty())
+    {
+        QMPrintError(L"qmhost: %ls names no executable file\n", path);
+        return 1;
+    }
+    CRegistrationTurn turn(true);
+    QMRegValue current;
+    if (!BeginChange(turn, current))
+        return 1;
+    std::wstring meant = IsText(current) ? FindRegisteredPathFix(TextOf(current), current.m_nType).m_strPath
+                                         : std::wstring();
+    if (meant.empty() || _wcsicmp(ResolveExecutable(meant.c_str()).c_str(), full.c_str()) != 0)
+    {
+        QMPrintError(L"qmhost: the updater registration is %ls; --repair only stores the file it names without "
+                     L"quotes or variables (qmhost doctor says when that is the fix), and \"qmhost register\" "
+                     L"registers another updater\n",
+                     Describe(current).c_str());
+        return 1;
+    }
+    QMJournalEntry journal;
+    journal.m_nProcessId = ::GetCurrentProcessId();
+    journal.m_original = current;
+    journal.m_written = StringValue(full);
+    LONG rc = WriteJournal(kRepairEntry, journal);
+    if (rc == ERROR_SUCCESS)
+        rc = WriteRegistration(journal.m_written);
+    RemoveJournal(kRepairEntry);
+    if (rc != ERROR_SUCCESS)
+    {
+        QMPrintError(L"qmhost: cannot repair the updater registration (%ls)\n", DescribeError(rc).c_str());
+        return 1;
+    }
+    QMPrint(L"repaired: the updater registration is %ls (it was %ls); it stays the machine's own, and "
+            L"\"qmhost unregister\" leaves it as it is\n",
+            Describe(journal.m_written).c_str(), Describe(current).c_str());
     return 0;
 }
 
@@ -571,6 +619,19 @@ extern "C" int RunRegister(const wchar_t* path, int force)
     try
     {
         return Register(path, force != 0);
+    }
+    catch (...)
+    {
+        QMPrintError(L"qmhost: out of memory\n");
+        return 1;
+    }
+}
+
+extern "C" int RunRepairRegistration(const wchar_t* path)
+{
+    try
+    {
+        return Repair(path);
     }
     catch (...)
     {

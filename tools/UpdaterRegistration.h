@@ -4,10 +4,10 @@
    Every change is written down before it is made, in a journal of the kit's own in the registry
    (HKLM\SOFTWARE\Tavrin_Inc_ZL\Pellorin Kit, 32-bit view): the value it replaces, type and bytes,
    and the value it writes. A demo's entry lives while the demo runs; a registration's entry
-   lives until qmhost unregister puts the replaced value back. A qmhost process that dies in the
-   middle of a change leaves its entry behind, and the next qmhost command undoes that change
-   before anything else. Demos, registrations and unregistrations take turns through a named
-   mutex that the system releases with its holder. */
+   lives until qmhost unregister puts the replaced value back; a repair's only while it changes
+   the value. A qmhost process that dies in the middle of a change leaves its entry behind, and
+   the next qmhost command undoes that change before anything else. Demos, registrations and
+   unregistrations take turns through a named mutex that the system releases with its holder. */
 
 #ifdef __cplusplus
 extern "C" {
@@ -20,6 +20,11 @@ void RecoverUnfinishedRegistration(void);
 /* qmhost register [--force] <path>: 0 when registered. A registration that is neither the
    kit's own nor a stand-in is replaced only with force. */
 int RunRegister(const wchar_t* path, int force);
+
+/* qmhost register --repair <path>: stores the file that the registration names in quotes, or
+   with variables to expand, as a plain path, which the module can use; 0 when done. The value
+   stays the machine's own: it is not kept for unregister, which leaves it as it is. */
+int RunRepairRegistration(const wchar_t* path);
 
 /* qmhost unregister [--force]: puts back what qmhost register replaced; 0 when done. A
    registration that qmhost did not make is removed only with force. */

@@ -10,6 +10,8 @@
  *                                                        is put back as it was when the demo ends
  *   qmhost register [--force] <updaterPath>              register an updater executable for this machine; what
  *                                                        it replaces is kept (--force: one qmhost did not make)
+ *   qmhost register --repair <updaterPath>               store the updater that the registration names in quotes
+ *                                                        or with variables as a plain path; the machine's own
  *   qmhost unregister [--force]                          put back what register replaced (--force: remove a
  *                                                        registration qmhost did not make)
  *   qmhost doctor                                        check this machine's update setup, a verdict per check
@@ -345,7 +347,7 @@ static int RunDemo(const Exports* e)
 static int Usage(void)
 {
     QMPrintError(L"usage: qmhost demo\n"
-                 L"       qmhost register [--force] <updaterPath> | unregister [--force]\n"
+                 L"       qmhost register [--force | --repair] <updaterPath> | unregister [--force]\n"
                  L"       qmhost doctor [--list <actionList.xml> [<componentType>]]\n"
                  L"       qmhost log\n"
                  L"       qmhost IsSupportQuelmar | SupportComponentsManagement\n"
@@ -406,6 +408,8 @@ int wmain(int argc, wchar_t** argv)
         return RunRegister(argv[2], 0);
     if (wcscmp(argv[1], L"register") == 0 && argc == 4 && wcscmp(argv[2], L"--force") == 0)
         return RunRegister(argv[3], 1);
+    if (wcscmp(argv[1], L"register") == 0 && argc == 4 && wcscmp(argv[2], L"--repair") == 0)
+        return RunRepairRegistration(argv[3]);
     if (wcscmp(argv[1], L"unregister") == 0 && (argc == 2 || (argc == 3 && wcscmp(argv[2], L"--force") == 0)))
         return RunUnregister(argc == 3);
     module = LoadLibraryW(L"Pellorin.dll");

@@ -5,14 +5,17 @@
 #include "support/ServiceLogReader.h"
 #include "support/SmallVolume.h"
 #include "support/StandInUpdater.h"
+#include "support/TempFolder.h"
 #include "sys/Handle.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -73,14 +76,17 @@ public:
             return run;
         if (::WaitForSingleObject(m_hProcess.Get(), 60000) != WAIT_OBJECT_0)
         {
-            ::TerminateProcess(m_hProcess.Get(), 99);
+            Kill();
             ADD_FAILURE() << "qmhost did not end within a minute";
         }
         ::GetExitCodeProcess(m_hProcess.Get(), &run.m_nExitCode);
         std::string bytes;
         char buffer[4096];
         DWORD read = 0;
-        while (::ReadFile(m_hRead.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0)
+        // All the ended child wrote is in the pipe, which may never close: under Wine the desktop's
+        // explorer.exe, started by the child's first window, keeps the child's output handle.
+        for (DWORD left = 0; ::PeekNamedPipe(m_hRead.Get(), nullptr, 0, nullptr, &left, nullptr) && left > 0 &&
+                             ::ReadFile(m_hRead.Get(), buffer, std::min<DWORD>(left, sizeof(buffer)), &read, nullptr);)
             bytes.append(buffer, read);
         run.m_strOutput = Utf8ToWide(bytes);
         return run;
@@ -225,16 +231,26 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
          {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"no_such_updater.exe\r\n"}},
         // The module reads the value as text and expands nothing; the doctor says so.
         {"a path to expand",
-         L"%QM_DOCTOR_BIN%VestabelStandIn.exe",
-         {L"problem  updater      " + kRegistered + L" as REG_EXPAND_SZ %QM_DOCTOR_BIN%VestabelStandIn.exe; the "
+         L"%QM_DOCTOR_BIN%qm_ver_1_1_0_13.exe",
+         {L"problem  updater      " + kRegistered + L" as REG_EXPAND_SZ %QM_DOCTOR_BIN%qm_ver_1_1_0_13.exe; the "
           L"module takes the text as it stands and expands no variables, so it finds no file there, although " +
-              BinFolder() + L"VestabelStandIn.exe exists\r\n",
-          L"what to do: store the expanded path as a string value: qmhost register --force \"" + BinFolder() +
-              L"VestabelStandIn.exe\""},
+              BinFolder() + L"qm_ver_1_1_0_13.exe exists\r\n",
+          L"what to do: store the expanded path as a string value: qmhost register --repair \"" + BinFolder() +
+              L"qm_ver_1_1_0_13.exe\" (it stays the machine's own registration"},
          REG_EXPAND_SZ},
         {"a folder",
          BinFolder(),
          {L"problem  updater      " + kRegistered + L", but no file at " + BinFolder() + L"\r\n"}},
+        // The module takes the quotes as part of the name.
+        {"a path in quotes",
+         L"\"" + BinFolder() + L"qm_ver_1_1_0_13.exe\"",
+         {L"exe\" in quotes; the module takes the text as it stands, quotes and all, so it finds no file there",
+          L"what to do: store the path without quotes: qmhost register --repair \"" + BinFolder() + L"qm_ver_1_1"}},
+        // Every start fails (error 193), and there is no version to judge.
+        {"a file that is not a program",
+         BinFolder() + L"qm_not_a_program.exe",
+         {L"qm_not_a_program.exe, but that file is not a program: every call fails to start it (error 193",
+          L"what to do: repair or reinstall the update service, whose registration names a file that is not its"}},
     };
     for (const MissingCase& c : cases)
     {
@@ -246,7 +262,6 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
                                               DWORD((c.registeredPath.size() + 1) * sizeof(wchar_t)), c.type));
         ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", BinFolder().c_str());
         DoctorRun run = RunDoctor();
-        ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", nullptr);
         SCOPED_TRACE(run.m_strOutput);
         EXPECT_EQ(run.m_nExitCode, 1u);
         for (const std::wstring& line : c.expected)
@@ -255,6 +270,41 @@ TEST_F(DoctorTest, MissingUpdaterIsAProblem)
         EXPECT_TRUE(run.Has(L"problem(s) found.\r\n"));
         // Without the updater's file there is no version to judge, and no other advice to give.
         EXPECT_FALSE(run.Has(L"version ")) << WideToUtf8(run.m_strOutput);
+        // The repair as advised mends the registration, and the kit's clean-up step leaves it so.
+        size_t repair = run.m_strOutput.find(L"qmhost register --repair ");
+        if (repair != std::wstring::npos)
+        {
+            std::wstring command = run.m_strOutput.substr(repair + 7);
+            EXPECT_EQ(RunQmhost(command.substr(0, command.find(L"\" ") + 1)).m_nExitCode, 0u);
+            RunQmhost(L"unregister");
+            EXPECT_TRUE(RunDoctor().Has(L"ok       updater      " + kRegistered + L": " + BinFolder() + L"qm_ver"));
+        }
+        ::SetEnvironmentVariableW(L"QM_DOCTOR_BIN", nullptr);
+    }
+}
+
+// A registered file that is not a program fails every call that starts the updater at once, with
+// its failure result and the reason: no box waits for a click in the host (qmhost here).
+TEST_F(DoctorTest, NotAProgramFailsEveryCallAtOnce)
+{
+    const std::wstring file = BinFolder() + L"qm_not_a_program.exe";
+    ASSERT_TRUE(m_registration.SetPath(file));
+    CTempFolder folder;
+    ASSERT_TRUE(WriteFileBytes(folder.Child(L"a.xml"), "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>"));
+    const std::pair<std::wstring, std::wstring> calls[] = {
+        {L"LaunchCheck App1 7", L"LaunchCheck = 1, state 1"},
+        {L"GetInstalledComponentList App1 \"" + folder.Child(L"i.xml") + L"\" t", L"GetInstalledComponentList = 16"},
+        {L"UpdateComponents App1 \"" + folder.Child(L"a.xml") + L"\" t", L"UpdateComponents = 200"},
+    };
+    for (const auto& call : calls)
+    {
+        DWORD start = ::GetTickCount();
+        DoctorRun run = RunQmhost(call.first);
+        EXPECT_LT(::GetTickCount() - start, 20000u) << WideToUtf8(call.first);
+        EXPECT_TRUE(run.Has(call.second)) << WideToUtf8(run.m_strOutput);
+        std::wstring function = call.first.substr(0, call.first.find(L' '));
+        EXPECT_TRUE(run.Has(L"," + function + L",the updater could not be started: " + file + L",error 193"))
+            << WideToUtf8(run.m_strOutput);
     }
 }
 
@@ -571,6 +621,7 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         kFolder,
         kMissing,
         kHeld, // held open by another program that shares neither writing nor deletion
+        kReadOnly,
     };
     const struct
     {
@@ -579,6 +630,8 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         const char* bytes;
         DWORD exitCode;
         std::wstring says;
+        std::wstring advice = L""; // checked where given
+        std::wstring reason = L""; // where given, the call's reason: "<reason>: <list>"
     } cases[] = {
         {"two components and one without Action", kFile,
          "<ActionList ParentAppName=\"A\"><Component ID=\"a\" Action=\"update\"/><Component ID=\"b\" "
@@ -604,15 +657,21 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
          L"the action list does not exist: UpdateComponents answers 100 and writes an empty list"},
         // Where nothing can be written; as root under Wine no folder refuses files, a missing one does.
         {"no folder/to write in", kMissing, nullptr, 1, L"the action list's folder takes no new file"},
-        {"a folder", kFolder, nullptr, 1, L"the action list is a folder"},
+        {"a folder", kFolder, nullptr, 1, L"the action list is a folder",
+         L"what to do: pass the path of the action list's file, not of a folder\r\n", L"the action list is a folder"},
         {"held by another program", kHeld, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
-         L"the action list cannot be written now"},
+         L"another program holds the action list without sharing its writing (error 32",
+         L"what to do: close the program that holds the list, or have it share writing\r\n",
+         L"another program holds the action list without sharing its writing"},
+        {"read-only", kReadOnly, "<ActionList><Component ID=\"a\" Action=\"u\"/></ActionList>", 1,
+         L"the action list is read-only (error 5", L"what to do: clear the list's read-only attribute",
+         L"the action list is read-only"},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.label);
         std::wstring list = folder.Child(Utf8ToWide(c.label) + L".xml");
-        if (c.kind == kFile || c.kind == kHeld)
+        if (c.kind == kFile || c.kind == kHeld || c.kind == kReadOnly)
         {
             ASSERT_TRUE(WriteFileBytes(list, c.bytes));
         }
@@ -624,9 +683,12 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
         if (c.kind == kHeld)
             held.Reset(::CreateFileW(PlatformPathForTest(list).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, 0, nullptr));
+        if (c.kind == kReadOnly)
+            ASSERT_TRUE(::SetFileAttributesW(PlatformPathForTest(list).c_str(), FILE_ATTRIBUTE_READONLY));
         DoctorRun run = RunQmhost(L"doctor --list \"" + PlatformPathForTest(list) + L"\" plugin");
         EXPECT_EQ(run.m_nExitCode, c.exitCode) << WideToUtf8(run.m_strOutput);
         EXPECT_TRUE(run.Has(c.says)) << WideToUtf8(run.m_strOutput);
+        EXPECT_TRUE(c.advice.empty() || run.Has(c.advice)) << WideToUtf8(run.m_strOutput);
         EXPECT_TRUE(run.Has(c.exitCode == 0 ? L"ok       action list" : L"problem  action list"));
         // The doctor only read the list, and its copy is gone.
         EXPECT_EQ(ListFolder(folder.Path(), L"*.~qm*").size(), 0u);
@@ -639,8 +701,18 @@ TEST(DoctorListCheck, SaysWhetherTheCallWouldTakeTheListAndWhyNot)
             EXPECT_EQ(c.kind == kFolder, ::GetFileAttributesW(PlatformPathForTest(list).c_str()) != INVALID_FILE_ATTRIBUTES);
         }
 
+        ClearServiceLog();
         int result = module.m_pfnUpdateComponents(L"App1", list.c_str(), L"plugin", nullptr);
+        ::SetFileAttributesW(PlatformPathForTest(list).c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_EQ(result == QM_UPDATE_NOT_SUPPORTED, c.exitCode == 1) << result;
+        if (!c.reason.empty())
+        {
+            // The call names the same cause, with the doctor's error.
+            std::wstring reason = L"PL,REASON,UpdateComponents," + c.reason + L": " + list;
+            size_t error = c.says.find(L"(error ");
+            reason += error == std::wstring::npos ? L"" : L"," + c.says.substr(error + 1);
+            EXPECT_EQ(AllLogRecords().at(AllLogRecords().size() - 2).substr(0, reason.size()), reason);
+        }
         if (result == QM_UPDATE_NOT_SUPPORTED && c.bytes != nullptr)
         {
             EXPECT_EQ(ReadFileBytes(list), c.bytes) << "a refused list is left as it was";
