@@ -112,7 +112,7 @@ public:
             DWORD wait = mutex != nullptr ? ::WaitForSingleObject(mutex, 5000) : WAIT_FAILED;
             std::wstring folder = GetServiceLogFolder();
             CreateFolderPath(folder);
-            HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kLogLockFileName)).c_str(),
+            HANDLE file = ::CreateFileW(ToPlatformPath(LogLockFilePath(folder)).c_str(),
                                         GENERIC_READ | GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -312,11 +312,11 @@ std::string TakeLogLockNotice()
         lines += NoticeLine(std::wstring(L"the session's log lock ") + kLogLockName + L" cannot be opened (" +
                             DescribeSystemError(g_session.m_nOpenError) +
                             L"): an object of another kind holds its name, or it is closed to this process; "
-                            L"records take turns through " + kLogLockFileName + L" in the log folder alone");
+                            L"records take turns through " + kLogLockFileName + L" beside the log folder alone");
     if (notices & kNoticeMutexStalled)
         lines += NoticeLine(L"a holder of the session's log lock kept it longer than " + std::to_wstring(kHungMs) +
                             L" ms while no writer had a turn: until it lets go, records take turns through " +
-                            kLogLockFileName + L" in the log folder alone");
+                            kLogLockFileName + L" beside the log folder alone");
     if (notices & kNoticeFileUnopened)
         lines += NoticeLine(std::wstring(L"the log's lock file ") + kLogLockFileName + L" cannot be opened (" +
                             DescribeSystemError(g_nFileError) + L"): records take turns at the session's log lock alone");

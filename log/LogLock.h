@@ -6,7 +6,7 @@
 // everywhere (a network share, some file systems), so they are not relied upon while a lock
 // serves.
 //
-// Every writer takes the byte-range lock of the log folder's lock file (LogLockFile.h) for its
+// Every writer takes the byte-range lock of the log's lock file (LogLockFile.h) for its
 // append: that is the lock all of them share at every moment. In front of it they queue at a
 // mutex named in the session, whose waits the system serves in turn and whose ownership it ends
 // with the thread that holds it. No wait is without limit, and none is paid again and again:
@@ -30,7 +30,8 @@
 class CQMLogLock
 {
 public:
-    // folder: the log folder ("/" form), where the lock file lies; made when makeFolder is set.
+    // folder: the log folder ("/" form), beside which the lock file lies; made with its parents
+    // when makeFolder is set.
     CQMLogLock(const std::wstring& folder, bool makeFolder) noexcept;
     ~CQMLogLock();
     CQMLogLock(const CQMLogLock&) = delete;

@@ -63,6 +63,11 @@ void CloseSharedIfUnused(bool evenDuringCalls)
 }
 } // namespace
 
+std::wstring LogLockFilePath(const std::wstring& logFolder)
+{
+    return JoinPath(GetParentFolder(logFolder), kLogLockFileName);
+}
+
 DWORD CQMLogLockFile::Open(const std::wstring& folder, bool makeFolder) noexcept
 {
     Close();
@@ -78,7 +83,7 @@ DWORD CQMLogLockFile::Open(const std::wstring& folder, bool makeFolder) noexcept
                 return ERROR_SUCCESS;
             }
         }
-        std::wstring path = ToPlatformPath(JoinPath(folder, kLogLockFileName));
+        std::wstring path = ToPlatformPath(LogLockFilePath(folder));
         HANDLE file = OpenLockFile(path);
         if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_PATH_NOT_FOUND && makeFolder)
         {

@@ -1,11 +1,11 @@
 #pragma once
-// The byte-range lock on a file of the log folder that every writer of the log takes for its
+// The byte-range lock on a file beside the log folder that every writer of the log takes for its
 // append, whatever else it holds: the one lock that all processes and threads of the session
 // share at every moment. The session's named mutex (LogLock.h) only queues writers in front of
 // it; a writer that cannot have the mutex (its holder hangs, or an object of another kind took
 // its name) still takes its turn here, so nobody writes beside anybody. The system releases a
 // byte-range lock with the handle that took it, so a holder that dies frees it; and a file of
-// the log folder has no name in the session that another program could take.
+// the user's profile has no name in the session that another program could take.
 //
 // Behind the locked byte the file counts the turns: every holder stamps itself in when it takes
 // the lock and clears the stamp when it lets go, and adds one to the turns (and to the mutex's
@@ -15,15 +15,20 @@
 // that of a holder that died in its turn.
 //
 // The threads of a process share one handle of the file while exported calls run (closed
-// between calls, so that the log folder can be removed); two of them are kept apart by the
-// lock itself, which the system grants once per range whichever handle asks.
+// between calls); two of them are kept apart by the lock itself, which the system grants once
+// per range whichever handle asks.
 
 #include <windows.h>
 
 #include <string>
 
-// The lock file in the log folder. Its name matches no pattern of the log's files.
+// The lock file's name. Its name matches no pattern of the log's files.
 constexpr const wchar_t* kLogLockFileName = L"Tavrin_ACT_SERVICELOG.lck";
+
+// The lock file of the log whose folder is logFolder ("/" form): in the folder's parent, beside
+// it, so that the handle that calls keep of it never stands in the way of removing the log
+// folder while they run (the next record makes the folder again).
+std::wstring LogLockFilePath(const std::wstring& logFolder);
 
 struct QMLogLockTurns
 {
@@ -40,8 +45,9 @@ public:
     CQMLogLockFile(const CQMLogLockFile&) = delete;
     CQMLogLockFile& operator=(const CQMLogLockFile&) = delete;
 
-    // Opens the lock file in folder ("/" form; made when missing and makeFolder is set).
-    // ERROR_SUCCESS, or the error of opening it (ERROR_PATH_NOT_FOUND when the folder is missing).
+    // Opens the lock file of the log folder ("/" form; made with its parents when missing and
+    // makeFolder is set). ERROR_SUCCESS, or the error of opening it (ERROR_PATH_NOT_FOUND when
+    // the folders are missing).
     DWORD Open(const std::wstring& folder, bool makeFolder) noexcept;
     bool IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
@@ -61,6 +67,6 @@ private:
     bool m_bHeld = false;
 };
 
-// Closes this process's handle of the lock file when no thread uses it: the log folder can then
-// be removed.
+// Closes this process's handle of the lock file when no thread uses it: the folders can then be
+// removed.
 void CloseLogLockFile() noexcept;

@@ -238,7 +238,7 @@ int HoldLogLock(const std::wstring& how)
     {
         std::wstring folder = GetServiceLogFolder();
         CreateFolderPath(folder);
-        HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kLogLockFileName)).c_str(),
+        HANDLE file = ::CreateFileW(ToPlatformPath(LogLockFilePath(folder)).c_str(),
                                     GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         OVERLAPPED at = {};

@@ -1,7 +1,5 @@
 #include "log/LogArchive.h"
 
-#include "log/LogLockFile.h"
-
 #include "log/LogRecordWriter.h"
 #include "support/FileUtilForTest.h"
 #include "support/TempFolder.h"
@@ -10,7 +8,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -39,13 +36,7 @@ protected:
     {
         ASSERT_TRUE(WriteFileBytes(m_folder.Child(kCurrent), kBom + records));
     }
-    // The log's files; the lock file that every record and step takes is none of them.
-    std::vector<std::wstring> Entries() const
-    {
-        std::vector<std::wstring> entries = ListFolder(m_folder.Path(), L"*");
-        entries.erase(std::remove(entries.begin(), entries.end(), std::wstring(kLogLockFileName)), entries.end());
-        return entries;
-    }
+    std::vector<std::wstring> Entries() const { return ListFolder(m_folder.Path(), L"*"); }
     bool Has(const std::wstring& name) const { return FileExists(m_folder.Child(name)); }
 
     CTempFolder m_folder;
