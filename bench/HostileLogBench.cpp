@@ -3,8 +3,8 @@
 //
 // Lock: UpdateComponents of a list of 200 components while the stand-in updater sends 200
 // progress records (each one logged), the module loaded afresh for every call so that each call
-// meets the holder anew; a call with every lock of the log (the session's mutex and the lock
-// file's range) held by a thread that never lets go against the same call without it, in
+// meets the holder anew; a call with every lock of the log (the session's mutex, and the current
+// file open for writing) held by a thread that never lets go against the same call without it, in
 // interleaved pairs of the same run. Prints medians and the median of the pairs' ratios.
 //
 // Stretch: while the calls run, a second thread sends a message to a window of the calling
@@ -18,7 +18,7 @@
 
 #include "BenchSupport.h"
 
-#include "log/LogLockFile.h"
+#include "log/ServiceLogNames.h"
 #include "log/ServiceLog.h"
 #include "sys/PathUtil.h"
 
@@ -112,13 +112,11 @@ public:
             DWORD wait = mutex != nullptr ? ::WaitForSingleObject(mutex, 5000) : WAIT_FAILED;
             std::wstring folder = GetServiceLogFolder();
             CreateFolderPath(folder);
-            HANDLE file = ::CreateFileW(ToPlatformPath(LogLockFilePath(folder)).c_str(),
-                                        GENERIC_READ | GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            // Open for writing, its deletion not shared: no archive step takes it away.
+            HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kServiceLogCurrentFile)).c_str(),
+                                        GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            OVERLAPPED range = {};
-            m_bHeld = (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) &&
-                      ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range);
+            m_bHeld = (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) && file != INVALID_HANDLE_VALUE;
             ::SetEvent(m_hTaken);
             ::WaitForSingleObject(m_hEnd, INFINITE);
             if (file != INVALID_HANDLE_VALUE)

@@ -112,7 +112,7 @@ void MeasureSplitRound(const std::wstring& listPath, const std::string& resultBy
         WriteServiceLog(kServiceLogSource, L"API_END", JoinLogFields({L"GetInstalledComponentList", L"0"}));
     }));
     // Taken and let go as a record does it; under the emulator each is a request to its server.
-    split.logLock.push_back(MedianOf(1, [&] { CQMLogLock lock(location.m_strFolder, false); }));
+    split.logLock.push_back(MedianOf(1, [&] { CQMLogLock lock(location.m_strCurrentFile); }));
     split.versionRecord.push_back(MedianOf(1, [] { LogModuleVersion(); }));
     // The result as the updater leaves it beside its request.
     WriteBytes(ResultPathFor(request), resultBytes);

@@ -349,7 +349,7 @@ Alone MeasureAlone(const std::wstring& actionListPath, int loggedRecords)
     alone.openAppendClose = MedianOf(kAloneRepeats, [&] { OpenAppendClose(current); });
     // What a record adds to the bare window's open, append and close: its turn with the records
     // of every other thread and process of the session.
-    alone.lock = MedianOf(kAloneRepeats, [&] { CQMLogLock lock(location.m_strFolder, false); });
+    alone.lock = MedianOf(kAloneRepeats, [&] { CQMLogLock lock(location.m_strCurrentFile); });
     {
         // Inside an exported call the log folder is resolved once for all records.
         CQMLogFolderScope logFolder;

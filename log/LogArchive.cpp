@@ -85,9 +85,7 @@ void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)
     std::wstring archivePath = ToPlatformPath(JoinPath(folder, std::wstring(kServiceLogPrefix) + stamp + L".txt"));
 
     // Records of every process go either before this step, into the archive, or after it.
-    CQMLogLock lock(folder, false);
-    if (lock.Refused())
-        return;
+    CQMLogLock lock(JoinPath(folder, kServiceLogCurrentFile));
     ECurrentFile current = InspectCurrentFile(currentPath);
     // An empty archive would only push a real one out.
     if (current == ECurrentFile::Empty)

@@ -1,6 +1,5 @@
 #include "log/LogFolderScope.h"
 
-#include "log/LogLockFile.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
 #include "sys/PathUtil.h"
@@ -34,16 +33,12 @@ CQMLogFolderScope::CQMLogFolderScope() noexcept
 
 CQMLogFolderScope::~CQMLogFolderScope()
 {
-    {
-        CQMSlimLockGuard lock(g_scopeLock);
-        if (--g_nCalls != 0)
-            return;
-        g_bResolved = false;
-        g_location.m_strFolder.clear();
-        g_location.m_strCurrentFile.clear();
-    }
-    // Between calls nothing of the log stays open: its folder can be removed.
-    CloseLogLockFile();
+    CQMSlimLockGuard lock(g_scopeLock);
+    if (--g_nCalls != 0)
+        return;
+    g_bResolved = false;
+    g_location.m_strFolder.clear();
+    g_location.m_strCurrentFile.clear();
 }
 
 bool IsLogCallRunning()

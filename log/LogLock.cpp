@@ -5,6 +5,7 @@
 #include "log/ServiceLogNames.h"
 #include "sys/MessageWait.h"
 #include "sys/OnceFlag.h"
+#include "sys/PathUtil.h"
 #include "sys/SlimLock.h"
 #include "sys/SystemError.h"
 
@@ -14,16 +15,25 @@
 namespace
 {
 constexpr const wchar_t* kLogLockName = L"Tavrin_Inc_ZL_QM_LOG_v1";
-// An append takes a fraction of a millisecond, an archive step a few, a write to a slow network
-// share a hundred or two; on a loaded machine a holder may wait as long again for the processor.
-// A holder in whose time no writer had a turn for longer hangs.
-constexpr ULONGLONG kHungMs = 250;
-// However the turns move, a wait ends after this long (a holder that counts turns of its own
-// while it keeps the lock is one that never lets go).
+// An append takes a fraction of a millisecond, an archive step a few; on a loaded machine a
+// holder may wait many times as long for the processor. A holder in whose time the log did not
+// move for longer hangs, or is no writer: the mutex is passed by (the file still keeps writers
+// apart), and then the file.
+constexpr ULONGLONG kHungMs = 80;
+// A holder of the file alone: passing it by lets a record go beside a writer, so it is waited
+// for longer.
+constexpr ULONGLONG kFileHungMs = 250;
+// After a wait at the mutex in which nothing moved, a file held by another is given this long
+// to move: the writer that took it a moment before appends within it; a holder of both that
+// hangs costs a record one wait, not two.
+constexpr ULONGLONG kGraceMs = 20;
+// While a lock is passed by, it is tried again at most this often: each try costs a request.
+constexpr ULONGLONG kTryAgainMs = 10;
+// However the log moves, a wait ends after this long (a holder that keeps writing while it
+// keeps the lock is one that never lets go).
 constexpr ULONGLONG kLongestWaitMs = 1000;
-// How often a waiter at the mutex looks at the turns.
-constexpr DWORD kMutexSliceMs = 20;
-// Between tries of the lock file while another holds it: a turn lasts one append.
+// How often a waiter looks at the log: at the mutex, and at the file held by another.
+constexpr DWORD kMutexSliceMs = 10;
 constexpr DWORD kFileRetryMs = 1;
 
 // Every process of the session writes the same user's log, also one that runs elevated or under
@@ -35,8 +45,7 @@ enum : LONG
 {
     kNoticeNameTaken = 1,
     kNoticeMutexStalled = 2,
-    kNoticeFileUnopened = 4,
-    kNoticeUnlocked = 8,
+    kNoticeBesideHolder = 4,
 };
 
 // The session's mutex, opened at the first record and closed when the module is unloaded.
@@ -57,66 +66,53 @@ struct QMSessionMutex
     }
 };
 
-// A lock whose holder was found hanging: until its turns move again it is only tried, so that
-// a holder that never lets go costs one wait, not one per record. A wait that ran out while the
-// turns moved (they were counted by the holder itself) ends only when the lock is had.
-class CQMStall
+// What a waiter sees of the log: the current file's size and time, or that it is gone.
+struct QMLogMark
 {
-public:
-    constexpr CQMStall() noexcept = default;
+    bool m_bExists = false;
+    ULONGLONG m_nSize = 0;
+    FILETIME m_written = {};
 
-    bool Stands(ULONGLONG turnsNow) noexcept
+    bool operator!=(const QMLogMark& other) const
     {
-        CQMSlimLockGuard guard(m_lock);
-        return m_bActive && (!m_bTurnsTrusted || turnsNow == m_nTurns);
+        return m_bExists != other.m_bExists || m_nSize != other.m_nSize ||
+               ::CompareFileTime(&m_written, &other.m_written) != 0;
     }
-    // True when the stall starts now, rather than going on.
-    bool Start(ULONGLONG turns, bool turnsTrusted) noexcept
-    {
-        CQMSlimLockGuard guard(m_lock);
-        bool starts = !m_bActive;
-        m_bActive = true;
-        m_nTurns = turns;
-        m_bTurnsTrusted = turnsTrusted;
-        return starts;
-    }
-    void End() noexcept
-    {
-        CQMSlimLockGuard guard(m_lock);
-        m_bActive = false;
-    }
-
-private:
-    CQMSlimLock m_lock;
-    bool m_bActive = false;
-    bool m_bTurnsTrusted = true;
-    ULONGLONG m_nTurns = 0;
 };
 
-QMSessionMutex g_session;
-CQMStall g_mutexStall;
-CQMStall g_fileStall;
-// The lock file could not be opened (g_nFileError says why), and records go without any lock:
-// each is said when it starts.
-volatile LONG g_nFileUnopened = 0;
-volatile DWORD g_nFileError = ERROR_SUCCESS;
-volatile LONG g_nUnlocked = 0;
-// Notices to write with the next record.
-volatile LONG g_nNoticesPending = 0;
+QMLogMark MarkOf(const std::wstring& platformPath)
+{
+    QMLogMark mark;
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!platformPath.empty() && ::GetFileAttributesExW(platformPath.c_str(), GetFileExInfoStandard, &data))
+    {
+        mark.m_bExists = true;
+        mark.m_nSize = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+        mark.m_written = data.ftLastWriteTime;
+    }
+    return mark;
+}
 
-// The threads of this process append one at a time when no lock of the session can be had: a
-// mutex without a name, whose ownership ends with its thread.
-volatile LONG g_nGateMade = 0;
-HANDLE g_hGate = nullptr;
+QMSessionMutex g_session;
+// The mutex's holder was found hanging: the mutex is only tried until it is had again.
+volatile LONG g_nMutexStalled = 0;
+volatile DWORD g_nMutexTriedAt = 0;
+// A holder of the current file was found keeping it while nothing moved: the file is only
+// tried until it is had alone again, and records go beside it meanwhile. Why it was not had.
+volatile LONG g_nBesideHolder = 0;
+volatile DWORD g_nBesideFile = 0; // which file, by a hash of its path
+volatile DWORD g_nFileTriedAt = 0;
+volatile DWORD g_nBesideError = ERROR_SUCCESS;
+// Notices to write with the next record; a record went beside a holder since one last had the
+// file alone.
+volatile LONG g_nNoticesPending = 0;
+volatile LONG g_nBesideNoticed = 0;
+// The threads of this process append beside a holder one at a time.
+CQMSlimLock g_gate;
 
 void Notice(LONG notice)
 {
     ::InterlockedOr(&g_nNoticesPending, notice);
-}
-
-void MakeGate()
-{
-    g_hGate = ::CreateMutexW(nullptr, FALSE, nullptr);
 }
 
 void OpenSessionMutex()
@@ -150,156 +146,189 @@ std::string NoticeLine(const std::wstring& message)
     return ToLogLine(BuildLogRecord(now, kServiceLogSource, L"LOG_LOCK", message));
 }
 
+DWORD PathKey(const std::wstring& platformPath)
+{
+    DWORD hash = 2166136261u;
+    for (wchar_t ch : platformPath)
+        hash = (hash ^ ch) * 16777619u;
+    return hash;
+}
+
 bool Owned(DWORD wait)
 {
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 } // namespace
 
-CQMLogLock::CQMLogLock(const std::wstring& folder, bool makeFolder) noexcept
+CQMLogLock::CQMLogLock(const std::wstring& currentFile) noexcept
 {
     RunOnce(&g_session.m_nOpened, OpenSessionMutex);
-    DWORD fileError = m_file.Open(folder, makeFolder);
-    // No folder, no file to append to either: nothing to say.
-    if (fileError == ERROR_PATH_NOT_FOUND)
-        return;
-    const ULONGLONG start = ::GetTickCount64();
-    QMLogLockTurns seen = m_file.ReadTurns();
-    ULONGLONG fileProgressAt = start;
-    if (g_session.m_hMutex != nullptr)
-        TakeMutex(seen, start, fileProgressAt);
-    bool held = false;
-    if (m_file.IsOpen())
-    {
-        ::InterlockedExchange(&g_nFileUnopened, 0);
-        TakeFile(seen, start, fileProgressAt);
-        held = m_file.Held();
-    }
-    else
-    {
-        g_nFileError = fileError;
-        if (::InterlockedExchange(&g_nFileUnopened, 1) == 0)
-            Notice(kNoticeFileUnopened);
-        // Nobody else can open the file either: the mutex is then the lock everybody shares.
-        held = m_bMutexHeld;
-    }
-    if (held)
-    {
-        ::InterlockedExchange(&g_nUnlocked, 0);
-        return;
-    }
-    if (::InterlockedExchange(&g_nUnlocked, 1) == 0)
-        Notice(kNoticeUnlocked);
-    TakeGate();
-}
-
-void CQMLogLock::TakeMutex(QMLogLockTurns& seen, ULONGLONG start, ULONGLONG& fileProgressAt)
-{
     HANDLE mutex = g_session.m_hMutex;
+    if (mutex == nullptr)
+        return;
+    if (g_nMutexStalled != 0 && ::GetTickCount() - g_nMutexTriedAt < kTryAgainMs)
+        return;
     DWORD wait = ::WaitForSingleObject(mutex, 0);
-    bool turnsTrusted = true;
-    if (wait == WAIT_TIMEOUT && !g_mutexStall.Stands(seen.m_nMutexTurns))
+    if (wait == WAIT_TIMEOUT && g_nMutexStalled != 0)
+        g_nMutexTriedAt = ::GetTickCount();
+    if (wait == WAIT_TIMEOUT && g_nMutexStalled == 0)
     {
-        ULONGLONG mutexProgressAt = start;
+        std::wstring platformPath;
+        try
+        {
+            platformPath = ToPlatformPath(currentFile);
+        }
+        catch (...)
+        {
+        }
+        // Queued in turn while the log moves; passed by when it stands still.
+        const ULONGLONG start = ::GetTickCount64();
+        ULONGLONG movedAt = start;
+        QMLogMark seen = MarkOf(platformPath);
         for (;;)
         {
             wait = WaitHandlingSentMessages(mutex, kMutexSliceMs);
             if (wait != WAIT_TIMEOUT)
                 break;
-            QMLogLockTurns now = m_file.ReadTurns();
-            ULONGLONG tick = ::GetTickCount64();
-            if (now.m_nMutexTurns != seen.m_nMutexTurns)
-                mutexProgressAt = tick;
-            if (now.m_nTurns != seen.m_nTurns)
-                fileProgressAt = tick;
-            seen = now;
-            if (tick - mutexProgressAt >= kHungMs)
-                break;
-            if (tick - start >= kLongestWaitMs)
+            ULONGLONG now = ::GetTickCount64();
+            QMLogMark mark = MarkOf(platformPath);
+            if (mark != seen)
             {
-                turnsTrusted = false;
+                seen = mark;
+                movedAt = now;
+            }
+            if (now - movedAt >= kHungMs || now - start >= kLongestWaitMs)
+            {
+                m_bPassedBy = true;
                 break;
             }
         }
     }
-    if (Owned(wait))
-    {
-        m_bMutexHeld = true;
-        m_bPreviousHolderDied = wait == WAIT_ABANDONED ||
-                                (g_session.m_nMadeHere != 0 && ::InterlockedExchange(&g_session.m_nMadeHere, 0));
-        g_mutexStall.End();
+    if (!Owned(wait))
         return;
-    }
-    if (g_mutexStall.Start(seen.m_nMutexTurns, turnsTrusted))
-        Notice(kNoticeMutexStalled);
-}
-
-void CQMLogLock::TakeFile(QMLogLockTurns& seen, ULONGLONG start, ULONGLONG fileProgressAt)
-{
-    bool died = false;
-    bool taken = m_file.TryTake(m_bMutexHeld, died);
-    bool turnsTrusted = true;
-    if (!taken)
-    {
-        seen = m_file.ReadTurns();
-        if (!g_fileStall.Stands(seen.m_nTurns))
-        {
-            // Behind the mutex only a writer that could not have it stands in the way: its turn
-            // is waited for afresh. Without the mutex the wait goes on from the mutex's, whose
-            // turns were watched all along.
-            if (m_bMutexHeld)
-                start = fileProgressAt = ::GetTickCount64();
-            for (;;)
-            {
-                SleepHandlingSentMessages(kFileRetryMs);
-                taken = m_file.TryTake(m_bMutexHeld, died);
-                if (taken)
-                    break;
-                QMLogLockTurns now = m_file.ReadTurns();
-                ULONGLONG tick = ::GetTickCount64();
-                if (now.m_nTurns != seen.m_nTurns)
-                    fileProgressAt = tick;
-                seen = now;
-                if (tick - fileProgressAt >= kHungMs)
-                    break;
-                if (tick - start >= kLongestWaitMs)
-                {
-                    turnsTrusted = false;
-                    break;
-                }
-            }
-        }
-    }
-    if (taken)
-    {
-        m_bPreviousHolderDied = m_bPreviousHolderDied || died;
-        g_fileStall.End();
-        return;
-    }
-    g_fileStall.Start(seen.m_nTurns, turnsTrusted);
-}
-
-void CQMLogLock::TakeGate()
-{
-    RunOnce(&g_nGateMade, MakeGate);
-    // Held by a sibling for one append; one that keeps it longer hangs in it.
-    if (g_hGate != nullptr && Owned(WaitHandlingSentMessages(g_hGate, static_cast<DWORD>(kLongestWaitMs))))
-    {
-        m_bGateHeld = true;
-        m_bUnlocked = true;
-        return;
-    }
-    m_bRefused = true;
+    m_bMutexHeld = true;
+    m_bPreviousHolderDied =
+        wait == WAIT_ABANDONED || (g_session.m_nMadeHere != 0 && ::InterlockedExchange(&g_session.m_nMadeHere, 0));
+    if (g_nMutexStalled != 0)
+        ::InterlockedExchange(&g_nMutexStalled, 0);
 }
 
 CQMLogLock::~CQMLogLock()
 {
-    if (m_bGateHeld)
-        ::ReleaseMutex(g_hGate);
-    // The lock file first: the next holder of the mutex takes it at once.
-    m_file.Close();
     if (m_bMutexHeld)
         ::ReleaseMutex(g_session.m_hMutex);
+}
+
+void CQMLogLock::PassMutexBy() const
+{
+    if (m_bPassedBy && ::InterlockedExchange(&g_nMutexStalled, 1) == 0)
+        Notice(kNoticeMutexStalled);
+}
+
+CQMFileHandle OpenLogFileAlone(const std::wstring& platformPath, const std::wstring& folder, const CQMLogLock& lock)
+{
+    // Reading too: a record that a writer that died cut short is looked for through this handle.
+    const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    CQMFileHandle file;
+    bool madeFolder = false;
+    auto open = [&]() -> bool {
+        for (;;)
+        {
+            file.Reset(::CreateFileW(platformPath.c_str(), access, sharing, nullptr, OPEN_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (file)
+            {
+                if (g_nBesideHolder != 0)
+                    ::InterlockedExchange(&g_nBesideHolder, 0);
+                return true;
+            }
+            // The first record, or one written after the folder was removed.
+            if (::GetLastError() != ERROR_PATH_NOT_FOUND || folder.empty() || madeFolder)
+                return false;
+            madeFolder = true;
+            CreateFolderPath(folder);
+        }
+    };
+    // A mutex passed by hangs (its holder is no writer now): it is only tried from now on.
+    lock.PassMutexBy();
+    const bool beside = g_nBesideHolder != 0 && g_nBesideFile == PathKey(platformPath);
+    if (beside && ::GetTickCount() - g_nFileTriedAt < kTryAgainMs)
+    {
+        ::SetLastError(ERROR_SHARING_VIOLATION);
+        return file;
+    }
+    if (open())
+        return file;
+    // Another writer has it (or a program keeps it open for writing): its turn is waited for
+    // while the log moves. A file being deleted refuses every open for a moment; anything else
+    // refuses for good.
+    DWORD error = ::GetLastError();
+    if (error == ERROR_SHARING_VIOLATION && beside)
+        g_nFileTriedAt = ::GetTickCount();
+    if (error == ERROR_SHARING_VIOLATION ? beside : !IsLogFileBusy(platformPath, error))
+    {
+        ::SetLastError(error);
+        return file;
+    }
+    const ULONGLONG start = ::GetTickCount64();
+    ULONGLONG movedAt = start;
+    ULONGLONG bound = lock.PassedBy() ? kGraceMs : kFileHungMs;
+    QMLogMark seen = MarkOf(platformPath);
+    for (int busyTries = 0;;)
+    {
+        SleepHandlingSentMessages(kFileRetryMs);
+        if (open())
+            return file;
+        error = ::GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && (!IsLogFileBusy(platformPath, error) || ++busyTries > 20))
+            break;
+        ULONGLONG now = ::GetTickCount64();
+        QMLogMark mark = MarkOf(platformPath);
+        if (mark != seen)
+        {
+            seen = mark;
+            movedAt = now;
+            bound = kFileHungMs;
+        }
+        if (now - movedAt >= bound || now - start >= kLongestWaitMs)
+            break;
+    }
+    if (error == ERROR_SHARING_VIOLATION)
+    {
+        g_nBesideError = error;
+        g_nFileTriedAt = ::GetTickCount();
+        g_nBesideFile = PathKey(platformPath);
+        ::InterlockedExchange(&g_nBesideHolder, 1);
+    }
+    ::SetLastError(error);
+    return file;
+}
+
+CQMLogGate::CQMLogGate() noexcept
+{
+    // Held by a sibling for one append; one that keeps it longer hangs in it.
+    const ULONGLONG start = ::GetTickCount64();
+    while (!(m_bHeld = g_gate.TryLock()) && ::GetTickCount64() - start < kLongestWaitMs)
+        SleepHandlingSentMessages(kFileRetryMs);
+}
+
+CQMLogGate::~CQMLogGate()
+{
+    if (m_bHeld)
+        g_gate.Unlock();
+}
+
+void NoticeAppendBesideHolder()
+{
+    if (::InterlockedExchange(&g_nBesideNoticed, 1) == 0)
+        Notice(kNoticeBesideHolder);
+}
+
+void NoticeAppendAlone()
+{
+    if (g_nBesideNoticed != 0)
+        ::InterlockedExchange(&g_nBesideNoticed, 0);
 }
 
 std::string TakeLogLockNotice()
@@ -312,25 +341,16 @@ std::string TakeLogLockNotice()
         lines += NoticeLine(std::wstring(L"the session's log lock ") + kLogLockName + L" cannot be opened (" +
                             DescribeSystemError(g_session.m_nOpenError) +
                             L"): an object of another kind holds its name, or it is closed to this process; "
-                            L"records take turns through " + kLogLockFileName + L" beside the log folder alone");
+                            L"records take turns at the current file alone");
     if (notices & kNoticeMutexStalled)
         lines += NoticeLine(L"a holder of the session's log lock kept it longer than " + std::to_wstring(kHungMs) +
-                            L" ms while no writer had a turn: until it lets go, records take turns through " +
-                            kLogLockFileName + L" beside the log folder alone");
-    if (notices & kNoticeFileUnopened)
-        lines += NoticeLine(std::wstring(L"the log's lock file ") + kLogLockFileName + L" cannot be opened (" +
-                            DescribeSystemError(g_nFileError) + L"): records take turns at the session's log lock alone");
-    if (notices & kNoticeUnlocked)
-    {
-        std::wstring why = g_nFileUnopened != 0
-                               ? std::wstring(L"the session's log lock cannot be had and ") + kLogLockFileName +
-                                     L" cannot be opened"
-                               : std::wstring(L"a holder of ") + kLogLockFileName + L" kept it longer than " +
-                                     std::to_wstring(kHungMs) + L" ms while no writer had a turn";
-        lines += NoticeLine(L"no lock of the log can be had (" + why +
-                            L"): records are appended without a lock, one thread of this process at a time and "
-                            L"each checked in the file after its write, until a lock can be had again");
-    }
+                            L" ms while the log did not move: until it lets go, records take turns at the current "
+                            L"file alone");
+    if (notices & kNoticeBesideHolder)
+        lines += NoticeLine(L"the current file cannot be had alone (" + DescribeSystemError(g_nBesideError) +
+                            L": a program keeps it open for writing, or a writer hangs in its append): records are "
+                            L"appended beside it, one thread of this process at a time and each checked in the file "
+                            L"after its write, until it can");
     return lines;
 }
 
@@ -340,11 +360,9 @@ void ResetLogLockForTest()
         ::CloseHandle(g_session.m_hMutex);
     g_session.m_hMutex = nullptr;
     g_session.m_nMadeHere = 0;
-    g_mutexStall.End();
-    g_fileStall.End();
-    g_nFileUnopened = 0;
-    g_nUnlocked = 0;
+    g_nMutexStalled = 0;
+    g_nBesideHolder = 0;
+    g_nBesideNoticed = 0;
     g_nNoticesPending = 0;
-    CloseLogLockFile();
     ::InterlockedExchange(&g_session.m_nOpened, 0);
 }

@@ -20,11 +20,9 @@ constexpr DWORD kOpenRetryMs = 5;
 // How far back a cut record is looked for: records are far shorter.
 constexpr DWORD kTailBytes = 64 * 1024;
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
-// Without a lock, a record that another writer's bytes went over is written again, this often.
-constexpr int kUnlockedAttempts = 3;
-// Without a lock, how long a writer tries to have the file to itself: a writer under the lock
-// holds it for one append.
-constexpr ULONGLONG kUnlockedTurnMs = 100;
+// Beside a holder of the file, a record that another writer's bytes went over is written again,
+// this often.
+constexpr int kBesideAttempts = 3;
 
 bool WriteWhole(HANDLE file, const std::string& bytes)
 {
@@ -46,27 +44,6 @@ bool EndsWithWholeLine(HANDLE file, LONGLONG size)
     DWORD read = 0;
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::ReadFile(file, last, 2, &read, nullptr) &&
            read == 2 && last[0] == '\r' && last[1] == '\n';
-}
-
-// Without a lock nobody may put the byte-order mark at the head of a new file after another's
-// record: the file comes into being with the mark in it, under a name of its own, and takes
-// the log's name only where that name is free.
-void CreateWithByteOrderMark(const std::wstring& platformPath)
-{
-    std::wstring fresh = platformPath + L"." + std::to_wstring(::GetCurrentProcessId()) + L"-" +
-                         std::to_wstring(::GetCurrentThreadId()) + L".new";
-    {
-        CQMFileHandle file(::CreateFileW(fresh.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                         nullptr));
-        if (!file || !WriteWhole(file.Get(), kByteOrderMark))
-        {
-            file.Reset();
-            ::DeleteFileW(fresh.c_str());
-            return;
-        }
-    }
-    if (!::MoveFileExW(fresh.c_str(), platformPath.c_str(), 0))
-        ::DeleteFileW(fresh.c_str());
 }
 
 // The lines stand whole in the file's last bytes, at the start of a line.
@@ -95,56 +72,35 @@ bool EndHolds(HANDLE file, const std::string& lines)
     return false;
 }
 
-// Opens the file for appending without any lock of the session. Alone: no other writer may
-// open it for writing meanwhile (nor may this one while another writes), so that the file's own
-// sharing keeps writers apart where a file system's appends are not atomic (a network share,
-// Wine); tried for a moment, since a writer under the log's lock or a reader may hold it.
-CQMFileHandle OpenForUnlockedAppend(const std::wstring& platformPath, bool alone)
+// Appends beside a holder of the current file that keeps it for good. Each write goes to the
+// end of the file in one piece where the file system serialises appends (local NTFS), not
+// everywhere (a network share, Wine): the lines are looked for in the file afterwards and
+// written once more when another writer's bytes went over them. Nothing is ever cut back here,
+// since another writer's record may stand there.
+bool AppendBesideHolder(const std::wstring& platformPath, const std::function<std::string()>& makeLines)
 {
-    const DWORD access = FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-    const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_DELETE | (alone ? 0 : FILE_SHARE_WRITE);
-    const ULONGLONG start = ::GetTickCount64();
-    for (bool created = false;;)
-    {
-        CQMFileHandle file(::CreateFileW(platformPath.c_str(), access, sharing, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file)
-            return file;
-        DWORD error = ::GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND && !created)
-        {
-            created = true;
-            CreateWithByteOrderMark(platformPath);
-            continue;
-        }
-        if (error != ERROR_SHARING_VIOLATION || ::GetTickCount64() - start >= kUnlockedTurnMs)
-            return file;
-        SleepHandlingSentMessages(1);
-    }
-}
-
-// Appends without any lock of the session. Nothing is ever cut back here, since another
-// writer's record may stand there. Where the file could not be had alone, each write goes to
-// the end of the file in one piece where the file system serialises appends (local NTFS), not
-// everywhere: the lines are looked for in the file afterwards and written once more when
-// another writer's bytes went over them.
-bool AppendUnlocked(const std::wstring& platformPath, const std::function<std::string()>& makeLines)
-{
-    bool alone = true;
-    CQMFileHandle file = OpenForUnlockedAppend(platformPath, true);
-    if (!file && ::GetLastError() == ERROR_SHARING_VIOLATION)
-    {
-        alone = false;
-        file = OpenForUnlockedAppend(platformPath, false);
-    }
+    CQMLogGate gate;
+    if (!gate.Held())
+        return false;
+    CQMFileHandle file(::CreateFileW(platformPath.c_str(), FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES |
+                                                               SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
         return false;
+    NoticeAppendBesideHolder();
     std::string lines = TakeLogLockNotice() + makeLines();
-    for (int attempt = 0; attempt < kUnlockedAttempts; ++attempt)
+    for (int attempt = 0; attempt < kBesideAttempts; ++attempt)
     {
+        // Grown by exactly the lines: nobody wrote meanwhile, and they are where they went.
+        LARGE_INTEGER before = {};
+        LARGE_INTEGER after = {};
+        bool sized = ::GetFileSizeEx(file.Get(), &before) != FALSE;
         if (!WriteWhole(file.Get(), lines))
             return false;
-        if (alone || EndHolds(file.Get(), lines))
+        if ((sized && ::GetFileSizeEx(file.Get(), &after) &&
+             after.QuadPart == before.QuadPart + static_cast<LONGLONG>(lines.size())) ||
+            EndHolds(file.Get(), lines))
             return true;
     }
     return false;
@@ -220,29 +176,30 @@ bool AppendLogLines(const std::wstring& filePath, const std::wstring& folder,
                     const std::function<std::string()>& makeLines)
 {
     std::wstring platformPath = ToPlatformPath(filePath);
-    // Without a folder to make, the lock file goes beside the file, in a folder that must be there.
-    CQMLogLock lock(folder.empty() ? GetParentFolder(filePath) : folder, !folder.empty());
-    if (lock.Refused())
-        return false;
-    if (lock.Unlocked())
-        return AppendUnlocked(platformPath, makeLines);
-    // The holder before us ended in the middle of its append.
-    if (lock.PreviousHolderDied())
-        RollBackToLastWholeLine(platformPath);
-
-    CQMFileHandle file = OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
-    if (!file && !folder.empty() && ::GetLastError() == ERROR_PATH_NOT_FOUND)
-    {
-        // The first record, or one written after the folder was removed.
-        CreateFolderPath(folder);
-        file = OpenLogFileForAppend(platformPath, OPEN_ALWAYS);
-    }
+    CQMLogLock lock(filePath);
+    CQMFileHandle file = OpenLogFileAlone(platformPath, folder, lock);
     if (!file)
-        return false;
+    {
+        // Kept by a holder for good: the record goes beside it. Refused otherwise (a folder at
+        // the name, a profile that takes no file): dropped.
+        DWORD error = ::GetLastError();
+        return error == ERROR_SHARING_VIOLATION && AppendBesideHolder(platformPath, makeLines);
+    }
+    NoticeAppendAlone();
 
     LARGE_INTEGER size = {};
     if (!::GetFileSizeEx(file.Get(), &size))
         return false;
+    // The holder before us ended in the middle of its append: the mutex says so; without it,
+    // only the file's end can.
+    if ((lock.PreviousHolderDied() || !lock.MutexHeld()) && !EndsWithWholeLine(file.Get(), size.QuadPart))
+    {
+        file.Reset();
+        RollBackToLastWholeLine(platformPath);
+        file = OpenLogFileAlone(platformPath, folder, lock);
+        if (!file || !::GetFileSizeEx(file.Get(), &size))
+            return false;
+    }
     // What the lock could not do goes first: a reader then knows why records that follow may
     // stand out of turn.
     std::string lines = TakeLogLockNotice() + makeLines();

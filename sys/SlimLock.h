@@ -15,6 +15,7 @@ public:
     CQMSlimLock& operator=(const CQMSlimLock&) = delete;
 
     void Lock() noexcept { ::AcquireSRWLockExclusive(&m_lock); }
+    bool TryLock() noexcept { return ::TryAcquireSRWLockExclusive(&m_lock) != FALSE; }
     void Unlock() noexcept { ::ReleaseSRWLockExclusive(&m_lock); }
 
 private:

@@ -12,7 +12,7 @@
 //                                                          its name with an event, holds it and never
 //                                                          lets go (running or suspended), dies
 //                                                          holding it in the middle of an append, or
-//                                                          holds it and the lock file's range for good
+//                                                          holds it and the current file for good
 //   qm_test_child slow <hold ms> <pause ms>                writes records "S.0,<n>" until ended, each
 //                                                          holding the log's lock that long (a writer
 //                                                          on a loaded machine or a slow share)
@@ -28,7 +28,6 @@
 
 #include "actionlist/QMActionListXML.h"
 #include "log/LogFields.h"
-#include "log/LogLockFile.h"
 #include "log/LogRecordWriter.h"
 #include "log/ServiceLog.h"
 #include "log/ServiceLogNames.h"
@@ -174,10 +173,12 @@ int WriteSlowRecords(DWORD holdMs, DWORD pauseMs)
     std::wstring current = JoinPath(folder, kServiceLogCurrentFile);
     for (int i = 0;; ++i)
     {
+        // Stamped as its turn begins: a record that another wrote during the turn stands out of
+        // time order.
         AppendLogLines(current, folder, [&] {
-            ::Sleep(holdMs);
             SYSTEMTIME now = {};
             ::GetLocalTime(&now);
+            ::Sleep(holdMs);
             return ToLogLine(BuildLogRecord(now, L"PL", L"CATCH_MSG", L"S.0," + std::to_wstring(i)));
         });
         if (i == 0)
@@ -236,13 +237,15 @@ int HoldLogLock(const std::wstring& how)
     }
     if (how == L"every")
     {
+        // The current file open for writing, its deletion not shared: no archive step takes it away.
         std::wstring folder = GetServiceLogFolder();
         CreateFolderPath(folder);
-        HANDLE file = ::CreateFileW(ToPlatformPath(LogLockFilePath(folder)).c_str(),
-                                    GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        OVERLAPPED at = {};
-        if (!::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at))
+        HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kServiceLogCurrentFile)).c_str(),
+                                    FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        DWORD written = 0;
+        if (file == INVALID_HANDLE_VALUE ||
+            (::GetLastError() != ERROR_ALREADY_EXISTS && !::WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr)))
             return 2;
     }
     if (how == L"die")
