@@ -33,9 +33,6 @@ namespace
 {
 // The module's own work (registry, request, log records, result) against one process start.
 constexpr double kMaxOverDirectRun = 1.10;
-// The call's own steps, everything but the updater's run: so that a list call stays within the
-// ratio above even of a lean updater that starts and answers in 40 ms.
-constexpr double kMaxOwnStepsMs = 3.5;
 constexpr int kWarmups = 3;
 // A process start under the emulator takes anywhere from 55 to 110 ms, far more than the
 // module's own share varies: the ratio needs many pairs to settle.
@@ -203,7 +200,6 @@ int main()
                 double a = Median(viaModule), b = Median(direct);
                 double ratio = Median(ratios);
                 bool ratioMet = ok && ratio > 0 && ratio <= kMaxOverDirectRun;
-                bool met = ratioMet;
                 printf("median ms over %d pairs (after %d warm-ups)\n", kPairs, kWarmups);
                 printf("A GetInstalledComponentList via module  %9.2f\n", a * 1e3);
                 printf("B stand-in started directly             %9.2f\n", b * 1e3);
@@ -227,16 +223,14 @@ int main()
                 printf("  result document read and delete       %9.3f\n", resultMs);
                 printf("  service-log archive step              %9.3f\n", archiveMs);
                 double stepsMs = folderMs + 2 * registryMs + requestMs + versionMs + 3 * recordMs + resultMs + archiveMs;
-                bool stepsMet = stepsMs <= kMaxOwnStepsMs;
                 // Six records in all: three on their own, one each in the request, the version and
                 // the result step.
                 printf("  of the sum, the log's lock for its 6 records %5.3f\n", 6 * lockMs);
-                printf("%-40s %9.3f   (target <= %.1f ms: %s)\n", "5. sum over one call, ms", stepsMs,
-                       kMaxOwnStepsMs, stepsMet ? "met" : "MISSED");
-                met = met && stepsMet;
+                // An absolute time says little on a machine whose load comes and goes: shown, not judged.
+                printf("%-40s %9.3f\n", "5. sum over one call, ms", stepsMs);
                 if (!ok)
                     fprintf(stderr, "some runs failed\n");
-                rc = met ? 0 : 1;
+                rc = ratioMet ? 0 : 1;
             }
         }
     }
