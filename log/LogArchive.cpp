@@ -5,6 +5,7 @@
 #include "log/ServiceLogNames.h"
 #include "sys/Handle.h"
 #include "sys/PathUtil.h"
+#include "sys/WholeFileWrite.h"
 
 #include <windows.h>
 
@@ -23,23 +24,20 @@ enum class ECurrentFile
     HasRecords,
 };
 
-ECurrentFile InspectCurrentFile(const std::wstring& platformPath)
+// Through the archive step's handle, which keeps writers out while it looks.
+ECurrentFile InspectCurrentFile(HANDLE file)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data = {};
-    if (!::GetFileAttributesExW(platformPath.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return ECurrentFile::Missing;
-    const DWORD markSize = sizeof(kByteOrderMark) - 1;
-    if (data.nFileSizeHigh != 0 || data.nFileSizeLow > markSize)
+    LARGE_INTEGER size = {};
+    if (!::GetFileSizeEx(file, &size))
         return ECurrentFile::HasRecords;
-    if (data.nFileSizeLow == 0)
+    const DWORD markSize = sizeof(kByteOrderMark) - 1;
+    if (size.QuadPart > markSize)
+        return ECurrentFile::HasRecords;
+    if (size.QuadPart == 0)
         return ECurrentFile::Empty;
-    CQMFileHandle file(::CreateFileW(platformPath.c_str(), GENERIC_READ,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
     char head[sizeof(kByteOrderMark)] = {};
     DWORD read = 0;
-    if (!file || !::ReadFile(file.Get(), head, markSize, &read, nullptr))
+    if (!::ReadFile(file, head, markSize, &read, nullptr))
         return ECurrentFile::HasRecords;
     return read == markSize && memcmp(head, kByteOrderMark, markSize) == 0 ? ECurrentFile::Empty
                                                                            : ECurrentFile::HasRecords;
@@ -84,19 +82,27 @@ void ArchiveServiceLogAs(const std::wstring& folder, const std::wstring& stamp)
     std::wstring currentPath = ToPlatformPath(JoinPath(folder, kServiceLogCurrentFile));
     std::wstring archivePath = ToPlatformPath(JoinPath(folder, std::wstring(kServiceLogPrefix) + stamp + L".txt"));
 
-    // Records of every process go either before this step, into the archive, or after it.
+    // Records of every process go either before this step, into the archive, or after it: the
+    // step takes the turn every writer takes (the current file opened for writing, which no
+    // writer shares with another) and renames it through that handle. A writer that has it at
+    // this moment (one that passed a hung mutex by), or a program that keeps it open sharing no
+    // deletion, keeps the current file: its records go with the next step. A program that shares
+    // everything does not stand in the way.
     CQMLogLock lock(JoinPath(folder, kServiceLogCurrentFile));
-    ECurrentFile current = InspectCurrentFile(currentPath);
+    CQMFileHandle file(::CreateFileW(currentPath.c_str(),
+                                     FILE_READ_DATA | FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | DELETE | SYNCHRONIZE,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD error = file ? ERROR_SUCCESS : ::GetLastError();
+    ECurrentFile current = file ? InspectCurrentFile(file.Get())
+                           : error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ECurrentFile::Missing
+                                                                                             : ECurrentFile::HasRecords;
     // An empty archive would only push a real one out.
     if (current == ECurrentFile::Empty)
         return;
     PruneServiceLogs(folder);
-    if (current == ECurrentFile::Missing)
-        return;
-
     // One rename: the file's records move to the archive whole, and the next record starts a
-    // new current file. A name already taken (a second step in the same second) or a file held
-    // by a program that shares no deletion keeps the current file: its records go with the
-    // next step.
-    ::MoveFileExW(currentPath.c_str(), archivePath.c_str(), 0);
+    // new current file. A name already taken (a second step in the same second) keeps it too.
+    if (file)
+        RenameOpenFile(file.Get(), archivePath, false);
 }

@@ -13,11 +13,9 @@
 //                                                          lets go (running or suspended), dies
 //                                                          holding it in the middle of an append, or
 //                                                          holds it and the current file for good
-//   qm_test_child slow <hold ms> <pause ms>                writes records "S.0,<n>" until ended, each
+//   qm_test_child slow <hold ms> <pause ms> <records>      writes records "S.0,<n>", each
 //                                                          holding the log's lock that long (a writer
 //                                                          on a loaded machine or a slow share)
-//   qm_test_child calls <writer> <calls>                   two threads call GetInstalledComponentList
-//                                                          for application "<writer>.<thread>.<n>"
 //   qm_test_child busy                                     keeps a processor busy until ended
 //
 // Each starts its work once the event named by QM_TEST_GO is set (when there is one), so that
@@ -167,11 +165,11 @@ void SetReady()
 }
 
 // Holds the lock through the module's own writer, as long as given, record after record.
-int WriteSlowRecords(DWORD holdMs, DWORD pauseMs)
+int WriteSlowRecords(DWORD holdMs, DWORD pauseMs, int records)
 {
     std::wstring folder = GetServiceLogFolder();
     std::wstring current = JoinPath(folder, kServiceLogCurrentFile);
-    for (int i = 0;; ++i)
+    for (int i = 0; i < records; ++i)
     {
         // Stamped as its turn begins: a record that another wrote during the turn stands out of
         // time order.
@@ -185,27 +183,6 @@ int WriteSlowRecords(DWORD holdMs, DWORD pauseMs)
             SetReady();
         ::Sleep(pauseMs);
     }
-}
-
-int CallListsAtOnce(const std::wstring& writer, int calls)
-{
-    HMODULE module = ::LoadLibraryW(L"Pellorin.dll");
-    auto list = module == nullptr ? nullptr
-                                  : reinterpret_cast<PFN_GetInstalledComponentList>(reinterpret_cast<void*>(
-                                        ::GetProcAddress(module, "GetInstalledComponentList")));
-    if (list == nullptr)
-        return 2;
-    WaitForGo();
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 2; ++t)
-    {
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < calls; ++i)
-                list((writer + L"." + std::to_wstring(t) + L"." + std::to_wstring(i)).c_str(), L"C:/in.xml", L"plugin");
-        });
-    }
-    for (std::thread& thread : threads)
-        thread.join();
     return 0;
 }
 
@@ -278,10 +255,8 @@ int wmain(int argc, wchar_t** argv)
         return SaveAndEnd(argv[2], _wtoi(argv[3]), _wtoi(argv[4]), _wtoi(argv[5]));
     if (role == L"lock" && argc > 2)
         return HoldLogLock(argv[2]);
-    if (role == L"slow" && argc > 3)
-        return WriteSlowRecords(static_cast<DWORD>(_wtoi(argv[2])), static_cast<DWORD>(_wtoi(argv[3])));
-    if (role == L"calls" && argc > 3)
-        return CallListsAtOnce(argv[2], _wtoi(argv[3]));
+    if (role == L"slow" && argc > 4)
+        return WriteSlowRecords(static_cast<DWORD>(_wtoi(argv[2])), static_cast<DWORD>(_wtoi(argv[3])), _wtoi(argv[4]));
     if (role == L"busy")
         for (volatile unsigned spin = 0;; spin = spin + 1)
         {
