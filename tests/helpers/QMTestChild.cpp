@@ -13,9 +13,7 @@
 //                                                          lets go (running or suspended), dies
 //                                                          holding it in the middle of an append, or
 //                                                          holds it and the current file for good
-//   qm_test_child slow <hold ms> <pause ms> <records>      writes records "S.0,<n>", each
-//                                                          holding the log's lock that long (a writer
-//                                                          on a loaded machine or a slow share)
+//   qm_test_child slow <hold ms> <pause ms> <records>      writes records "S.0,<n>", each in a turn that long
 //   qm_test_child busy                                     keeps a processor busy until ended
 //
 // Each starts its work once the event named by QM_TEST_GO is set (when there is one), so that
@@ -164,25 +162,18 @@ void SetReady()
     }
 }
 
-// Holds the lock through the module's own writer, as long as given, record after record.
+// A writer on a loaded machine or a slow share, through the module's own writer. Each record is
+// stamped as its turn begins: one that another wrote during the turn stands out of time order.
 int WriteSlowRecords(DWORD holdMs, DWORD pauseMs, int records)
 {
     std::wstring folder = GetServiceLogFolder();
-    std::wstring current = JoinPath(folder, kServiceLogCurrentFile);
-    for (int i = 0; i < records; ++i)
-    {
-        // Stamped as its turn begins: a record that another wrote during the turn stands out of
-        // time order.
-        AppendLogLines(current, folder, [&] {
+    for (int i = 0; i < records; ++i, ::Sleep(pauseMs), SetReady())
+        AppendLogLines(JoinPath(folder, kServiceLogCurrentFile), folder, [&] {
             SYSTEMTIME now = {};
             ::GetLocalTime(&now);
             ::Sleep(holdMs);
             return ToLogLine(BuildLogRecord(now, L"PL", L"CATCH_MSG", L"S.0," + std::to_wstring(i)));
         });
-        if (i == 0)
-            SetReady();
-        ::Sleep(pauseMs);
-    }
     return 0;
 }
 
@@ -214,15 +205,13 @@ int HoldLogLock(const std::wstring& how)
     }
     if (how == L"every")
     {
-        // The current file open for writing, its deletion not shared: no archive step takes it away.
-        std::wstring folder = GetServiceLogFolder();
-        CreateFolderPath(folder);
-        HANDLE file = ::CreateFileW(ToPlatformPath(JoinPath(folder, kServiceLogCurrentFile)).c_str(),
-                                    FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        // The current file too, open for writing and its deletion not shared: no archive takes it.
+        std::wstring current = JoinPath(GetServiceLogFolder(), kServiceLogCurrentFile);
+        CreateFolderPath(GetParentFolder(current));
+        HANDLE file = ::CreateFileW(ToPlatformPath(current).c_str(), FILE_APPEND_DATA,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0, nullptr);
         DWORD written = 0;
-        if (file == INVALID_HANDLE_VALUE ||
-            (::GetLastError() != ERROR_ALREADY_EXISTS && !::WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr)))
+        if (!::WriteFile(file, "\xEF\xBB\xBF", 3, &written, nullptr))
             return 2;
     }
     if (how == L"die")

@@ -33,7 +33,6 @@ std::vector<ProgressCall> g_calls;
 size_t g_cancelAtCall = 0; // 1-based; 0 never
 // What the host does inside its callback: post its own quit, or destroy its window.
 int g_nQuitFromCallback = -1;
-
 HWND g_hDestroyFromCallback = nullptr;
 DWORD g_nDestroyTookMs = 0;
 size_t g_clearLogAtCall = 0; // 1-based; 0 never

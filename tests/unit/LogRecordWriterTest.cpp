@@ -255,12 +255,12 @@ TEST(LogRecordWriter, RecordsOfManyThreadsAreAllKeptInEachThreadsOrder)
 } // namespace
 
 // Processes of two threads each write at once, one thread of each archiving now and then,
-// beside another process of the session (hostile, or a writer whose turns last long on a machine
-// kept busy) or none: every record lands in exactly one file, whole, each writer's records in
+// beside another process of the session (hostile, or a writer whose turns last long on a busy
+// machine) or none: every record lands in exactly one file, whole, each writer's records in
 // their order, and the files in the order of their names hold the records in the order of their
 // timestamps. What the lock could not do is said once by each writer; no record goes beside a
-// holder of the current file unless a process holds every lock. (Beside such a holder, appends of
-// several processes are atomic on a local NTFS volume, not under Wine: one writer there.)
+// holder of the current file but of every lock (then one writer: several processes' appends are
+// atomic on a local NTFS volume, not under Wine).
 struct QMHostileLockCase
 {
     const char* m_szName;
